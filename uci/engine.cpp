@@ -1,0 +1,139 @@
+#include "uci/engine.h"
+
+#include <cstring>
+#include <iostream>
+#include <sstream>
+
+#include "board/attacks.h"
+#include "board/fen.h"
+#include "board/perft.h"
+#include "platform/output.h"
+#include "platform/paths.h"
+#include "search/threads.h"
+#include "search/tt.h"
+#include "uci/hashreport.h"
+#include "uci/options.h"
+#include "uci/position_cmd.h"
+
+i32 gameStage = 0;
+bool newGameFlag = true;
+bool netLoaded = false;
+std::string netFileName = DEFAULT_NET_FILE;
+
+namespace {
+
+int perftDepth = 6;
+
+void notAvailableYet(const std::string& command) {
+    say("info string '" + command + "' is not available in this build yet");
+}
+
+void perftWord(std::istringstream& words) {
+    std::string word;
+    if (words >> word) {
+        long d;
+        if (!readInteger(word, d))
+            say("info string perft depth '" + word + "' is not a number; using depth " + std::to_string(perftDepth));
+        else if (d < 1 || d > MAX_PERFT_DEPTH)
+            say("info string perft depth must be 1 to " + std::to_string(MAX_PERFT_DEPTH) + "; using depth " +
+                std::to_string(perftDepth));
+        else
+            perftDepth = int(d);
+    }
+    perftCommand(perftDepth);
+}
+
+std::string pathArgument(std::istringstream& words) {
+    std::string rest, word;
+    while (words >> word) rest += (rest.empty() ? "" : " ") + word;
+    return rest.empty() ? defaultPerftFile() : rest;
+}
+
+void ucinewgame() {
+    ttClear();
+    gameStage = 0;
+    newGameFlag = true;
+    std::memset(rootPosition.keyHistory, 0, sizeof rootPosition.keyHistory);
+    say("readyok");
+}
+
+void help() {
+    write("supported UCI commands 'uci' 'ucinewgame' 'position' 'go' 'ponderhit' 'stop 'quit' 'setoption' "
+          "'isready'\n");
+    say("other commands 'perft depth', default depth=6, change board with 'position'; 'showboard' shows the "
+        "current board");
+}
+
+}  // namespace
+
+void startEngine() {
+    say(std::string(ENGINE_NAME) + BUILD_SUFFIX);
+    say(std::string("by ") + ENGINE_AUTHOR);
+    say("");
+    say("enter 'help' to see the commands");
+    initTables();
+    ttInit();
+    if (!netLoaded)
+        say("info string NetFile not found/correct: " + netFileName + ". Unable to calculate the best move for a position.");
+    setPositionFromFen(START_FEN, rootPosition);
+}
+
+bool executeCommand(const std::string& text) {
+    std::istringstream words(text);
+    std::string command;
+    words >> command;
+
+    if (command == "quit") {
+        stopSearch = true;
+        return false;
+    } else if (command == "stop") {
+        stopSearch = true;
+    } else if (command == "position") {
+        positionCommand(words);
+    } else if (command == "go") {
+        notAvailableYet(command);
+    } else if (command == "ponderhit") {
+        if (readyToStop)
+            stopSearch = true;
+        else
+            ponderSearch = false;
+    } else if (command == "ucinewgame") {
+        ucinewgame();
+    } else if (command == "uci") {
+        printUciReply();
+    } else if (command == "setoption") {
+        setoptionCommand(words);
+    } else if (command == "isready") {
+        say("readyok");
+    } else if (command == "rtest") {
+        runPerftChecks(pathArgument(words));
+    } else if (command == "rtestRFC") {
+        runPerftChecksAllDepths(pathArgument(words));
+    } else if (command == "perft") {
+        perftWord(words);
+    } else if (command == "texel") {
+        notAvailableYet(command);
+    } else if (command == "showboard") {
+        write(boardDiagram(rootPosition));
+    } else if (command == "evil") {
+        notAvailableYet(command);
+    } else if (command == "hashstats") {
+        printHashStatistics();
+    } else if (command == "help") {
+        help();
+    } else {
+        write("Unknown command\n");
+    }
+    flushOutput();
+    return true;
+}
+
+void commandLoop() {
+    std::string input;
+    for (;;) {
+        if (!std::getline(std::cin, input)) input = "quit";
+        if (!executeCommand(input)) break;
+    }
+}
+
+void shutDownEngine() { flushOutput(); }
