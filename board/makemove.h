@@ -3,6 +3,8 @@
 // incrementally; unmaking restores keys and sums by copying the saved words.
 #pragma once
 
+#include <cstring>
+
 #include "board/position.h"
 #include "eval/weights.h"
 
@@ -237,4 +239,24 @@ inline void undoMove(int ply, Move move, Position& pos) {
     pos.psq[0] = next.savedPsq[0];
     pos.psq[1] = next.savedPsq[1];
     pos.phase = i16(next.savedPhase);
+}
+
+// Plays a legal move on a root record without leaving ply 0 (the position
+// command): the state the move produced for ply 1 becomes the root state.
+// The search needs MAX_PLY + 1 free key-history entries behind the game; a
+// game longer than the history holds keeps only its latest 256 positions,
+// since repetitions before the last capture or pawn move can never count.
+inline void playRootMove(Position& pos, Move move) {
+    constexpr int historyLimit = KEY_HISTORY_SIZE - MAX_PLY - 2, historyKept = 256;
+    if (pos.gamePly >= historyLimit) {
+        std::memmove(pos.keyHistory, pos.keyHistory + pos.gamePly - historyKept, historyKept * sizeof(u64));
+        pos.gamePly = historyKept;
+    }
+    doMove(0, move, pos);
+    PlyState& root = pos.plyStack[0];
+    const PlyState& next = pos.plyStack[1];
+    root.castlingRights = next.castlingRights;
+    root.epSquare = next.epSquare;
+    root.savedKey = next.savedKey;
+    root.savedPawnKingKey = next.savedPawnKingKey;
 }

@@ -1,0 +1,169 @@
+// FEN set-up, refusal of malformed FENs, move text in both castling modes and
+// the board diagram.
+#include <gtest/gtest.h>
+
+#include "board/fen.h"
+#include "board/movegen.h"
+#include "eval/weights.h"
+#include "test_util.h"
+
+namespace {
+
+struct Chess960Mode {
+    bool saved = chess960;
+    explicit Chess960Mode(bool on) { chess960 = on; }
+    ~Chess960Mode() { chess960 = saved; }
+};
+
+int sq(const char* name) { return (name[0] - 'a') + 8 * (name[1] - '1'); }
+
+}  // namespace
+
+TEST(Fen, StartPositionFields) {
+    TestPosition p(START_FEN);
+    EXPECT_EQ(p->gamePly, 1);
+    EXPECT_EQ(p->keyHistory[0], p->key);
+    EXPECT_EQ(p->plyStack[0].castlingRights, 15);
+    EXPECT_EQ(p->plyStack[0].epSquare, 0);
+    EXPECT_EQ(p->rule50, 0);
+    EXPECT_EQ(p->phase, 24);
+    const Score material = 8 * pieceValue[0] + 2 * pieceValue[1] + 2 * pieceValue[2] + 2 * pieceValue[3] + pieceValue[4];
+    EXPECT_EQ(p->material[WHITE], material);
+    EXPECT_EQ(p->material[BLACK], material);
+    EXPECT_EQ(mgScore(material), 8 * 82 + 2 * 353 + 2 * 383 + 2 * 487 + 1158);
+    EXPECT_EQ(p->psq[WHITE], p->psq[BLACK]);  // mirror images
+    EXPECT_EQ(checkConsistency(*p), "");
+    EXPECT_EQ(positionToFen(*p), START_FEN);
+}
+
+TEST(Fen, KeysAlwaysCarryCastlingAndFreshEnPassant) {
+    TestPosition none("4k3/8/8/8/8/8/8/4K3 w - - 0 1");
+    u64 expected = zobristPiece[WKING][sq("e1")] ^ zobristPiece[BKING][sq("e8")] ^ zobristCastling[0];
+    EXPECT_EQ(none->key, expected);
+    TestPosition afterE4("rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1");
+    EXPECT_EQ(afterE4->plyStack[0].epSquare, sq("e4"));
+    TestPosition noEp("rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq - 0 1");
+    EXPECT_EQ(afterE4->key ^ noEp->key, zobristEnPassant[4]);
+    EXPECT_EQ(afterE4->key ^ computeKey(*afterE4), 0u);
+}
+
+TEST(Fen, MissingFieldsAndMoveNumbers) {
+    TestPosition shortFen("4k3/8/8/8/8/8/8/4K3 w");
+    EXPECT_EQ(positionToFen(*shortFen), "4k3/8/8/8/8/8/8/4K3 w - - 0 1");
+    TestPosition late("4k3/8/8/8/8/8/8/4K3 b - - 7 300");
+    EXPECT_EQ(late->gamePly, 513);  // 599 clamped to 512, plus the stored key
+    EXPECT_EQ(late->keyHistory[511], 0u);
+    EXPECT_EQ(late->keyHistory[512], late->key);
+    EXPECT_EQ(late->rule50, 7);
+    TestPosition blackFirst("4k3/8/8/8/8/8/8/4K3 b - - 0 1");
+    EXPECT_EQ(blackFirst->gamePly, 2);
+}
+
+TEST(Fen, CastlingLettersInBothForms) {
+    Chess960Mode mode(false);
+    TestPosition classic(START_FEN);
+    TestPosition shredder("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w HAha - 0 1");
+    EXPECT_EQ(shredder->plyStack[0].castlingRights, classic->plyStack[0].castlingRights);
+    for (int i = 0; i < 4; i++) EXPECT_EQ(shredder->castleRookSquare[i], classic->castleRookSquare[i]);
+    EXPECT_EQ(shredder->key, classic->key);
+
+    chess960 = true;
+    TestPosition xfen("1r2k1r1/pppppppp/8/8/8/8/PPPPPPPP/1R2K1R1 w KQkq - 0 1");
+    EXPECT_EQ(xfen->castleRookSquare[0], sq("g1"));
+    EXPECT_EQ(xfen->castleRookSquare[2], sq("b1"));
+    EXPECT_EQ(xfen->castleRookSquare[1], sq("g8"));
+    EXPECT_EQ(xfen->castleRookSquare[3], sq("b8"));
+    // K names the outermost rook on the back rank, not one further up.
+    TestPosition outer("4k3/8/8/8/R7/8/8/4K1RR w K - 0 1");
+    EXPECT_EQ(outer->castleRookSquare[0], sq("h1"));
+    TestPosition shredder960("4k3/8/8/8/8/8/8/R3KR1R w F - 0 1");
+    EXPECT_EQ(shredder960->castleRookSquare[0], sq("f1"));
+    EXPECT_EQ(shredder960->plyStack[0].castlingRights, CASTLE_WK);
+}
+
+TEST(Fen, RightsWithoutTheirPiecesAreDropped) {
+    Chess960Mode mode(false);
+    TestPosition noRook("4k3/8/8/8/8/8/8/4K3 w KQkq - 0 1");
+    EXPECT_EQ(noRook->plyStack[0].castlingRights, 0);
+    TestPosition kingAway("r3k2r/8/8/8/8/8/4K3/R6R w KQkq - 0 1");
+    EXPECT_EQ(kingAway->plyStack[0].castlingRights, CASTLE_BK | CASTLE_BQ);
+    // An en-passant square with no double-stepped pawn behind it is ignored.
+    TestPosition bogusEp("4k3/8/8/8/8/8/8/4K3 b - e3 0 1");
+    EXPECT_EQ(bogusEp->plyStack[0].epSquare, 0);
+    EXPECT_EQ(checkConsistency(*bogusEp), "");
+}
+
+TEST(Fen, MalformedFensAreRefusedAndLeaveThePositionAlone) {
+    TestPosition p("r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 3 20");
+    const std::string before = positionToFen(*p);
+    for (const char* bad : {"", "   ", "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR",
+                            "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNX w KQkq - 0 1",
+                            "rnbqkbnr/ppppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
+                            "rnbqkbnr/pppppppp/9/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
+                            "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP w KQkq - 0 1",
+                            "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR/8 w KQkq - 0 1",
+                            "rnbq1bnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQ - 0 1",
+                            "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKKNR w kq - 0 1",
+                            "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR x KQkq - 0 1",
+                            "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - zero 1",
+                            "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 one",
+                            "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq z9 0 1",
+                            "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KXkq - 0 1",
+                            "P3k3/8/8/8/8/8/8/4K3 w - - 0 1", "4k3/8/8/8/8/8/8/4K2p w - - 0 1",
+                            "4k3/8/8/8/8/8/4Q3/4K3 w - - 0 1",  // the side not to move is in check
+                            "QQQQQQQQ/QQQQQQQQ/QN6/8/8/8/8/K6k w - - 0 1"}) {
+        std::string error;
+        EXPECT_FALSE(setPositionFromFen(bad, *p, &error)) << bad;
+        EXPECT_FALSE(error.empty()) << bad;
+        EXPECT_EQ(positionToFen(*p), before) << bad;
+        EXPECT_EQ(checkConsistency(*p), "") << bad;
+    }
+}
+
+TEST(Fen, MoveTextInBothModes) {
+    Chess960Mode mode(false);
+    TestPosition p("r3k2r/8/8/3pP3/8/8/8/R3K2R w KQkq d6 0 1");
+    EXPECT_EQ(moveToText(makeMove(sq("e1"), sq("g1"), FLAG_CASTLE_K), WHITE, *p), "e1g1");
+    EXPECT_EQ(moveToText(makeMove(sq("e5"), sq("d5"), FLAG_EP), WHITE, *p), "e5d6");
+    EXPECT_EQ(moveToText(makeMove(sq("a7"), sq("a8"), FLAG_PROMO_N), WHITE, *p), "a7a8n");
+    chess960 = true;
+    EXPECT_EQ(moveToText(makeMove(sq("e1"), sq("g1"), FLAG_CASTLE_K), WHITE, *p), "e1h1");
+    EXPECT_EQ(moveToText(makeMove(sq("e8"), sq("c8"), FLAG_CASTLE_Q), BLACK, *p), "e8a8");
+
+    TestPosition f1("4k3/8/8/8/8/8/8/5K1R w H - 0 1");
+    EXPECT_EQ(moveToText(makeMove(sq("f1"), sq("g1"), FLAG_CASTLE_K), WHITE, *f1), "f1h1");
+}
+
+TEST(Fen, ReadingMovesFindsTheirKind) {
+    Chess960Mode mode(false);
+    TestPosition p("r3k2r/6P1/8/3pP3/8/8/4P3/R3K2R w KQkq d6 0 1");
+    auto read = [&](const char* text) { return parseMoveText(text, *p); };
+    EXPECT_EQ(read("e1g1").flag, FLAG_CASTLE_K);
+    EXPECT_EQ(read("e1c1").flag, FLAG_CASTLE_Q);
+    EXPECT_EQ(read("e5d6").flag, FLAG_EP);
+    EXPECT_EQ(read("e5d6").to, sq("d5"));
+    EXPECT_EQ(read("e2e4").flag, FLAG_DOUBLE);
+    EXPECT_EQ(read("g7h8q").flag, FLAG_PROMO_Q);
+    EXPECT_EQ(read("g7g8n").flag, FLAG_PROMO_N);
+    for (const char* junk : {"", "e2", "e2e9", "i1a1", "g7g8k", "g7g8p", "g7g8x", "e2e4qq"})
+        EXPECT_TRUE(isNoMove(read(junk))) << junk;
+    EXPECT_TRUE(isNoMove(parseLegalMove("e2e5", 0, *p)));
+    EXPECT_TRUE(isNoMove(parseLegalMove("e1h1", 0, *p)));  // king takes own rook is not castling here
+    EXPECT_EQ(parseLegalMove("g7h8r", 0, *p).flag, FLAG_PROMO_R);
+
+    chess960 = true;
+    TestPosition q("r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1");
+    const Move castle = parseLegalMove("e1a1", 0, *q);
+    EXPECT_EQ(castle.flag, FLAG_CASTLE_Q);
+    EXPECT_EQ(castle.to, sq("c1"));
+}
+
+TEST(Fen, BoardDiagram) {
+    TestPosition p("4k3/8/8/8/8/8/8/4K3 w - - 0 1");
+    const std::vector<std::string> lines = splitLines(boardDiagram(*p));
+    ASSERT_EQ(lines.size(), 17u);
+    EXPECT_EQ(lines[0], "+---+---+---+---+---+---+---+---+");
+    EXPECT_EQ(lines[1], "|   |   |   |   | k |   |   |   |");
+    EXPECT_EQ(lines[3], "|   |   |   |   |   |   |   |   |");
+    EXPECT_EQ(lines[15], "|   |   |   |   | K |   |   |   |");
+}

@@ -1,0 +1,173 @@
+// Make/unmake: every field restored, keys and sums kept in step, change lists,
+// castling rights and the Chess960 castling arrangements.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "board/fen.h"
+#include "board/makemove.h"
+#include "board/movegen.h"
+#include "test_util.h"
+
+namespace {
+
+int sq(const char* name) { return (name[0] - 'a') + 8 * (name[1] - '1'); }
+
+struct Chess960Mode {
+    bool saved = chess960;
+    explicit Chess960Mode(bool on) { chess960 = on; }
+    ~Chess960Mode() { chess960 = saved; }
+};
+
+// The fields make/unmake must restore (the per-ply scratch of deeper plies
+// and the history beyond gamePly may change).
+void expectSameState(const Position& a, const Position& b, const std::string& where) {
+    EXPECT_EQ(std::memcmp(a.board, b.board, sizeof a.board), 0) << where;
+    EXPECT_EQ(std::memcmp(a.pieces, b.pieces, sizeof a.pieces), 0) << where;
+    EXPECT_EQ(a.key, b.key) << where;
+    EXPECT_EQ(a.pawnKingKey, b.pawnKingKey) << where;
+    EXPECT_EQ(a.material[0], b.material[0]) << where;
+    EXPECT_EQ(a.material[1], b.material[1]) << where;
+    EXPECT_EQ(a.psq[0], b.psq[0]) << where;
+    EXPECT_EQ(a.psq[1], b.psq[1]) << where;
+    EXPECT_EQ(a.phase, b.phase) << where;
+    EXPECT_EQ(a.sideToMove, b.sideToMove) << where;
+    EXPECT_EQ(a.gamePly, b.gamePly) << where;
+    EXPECT_EQ(a.rule50, b.rule50) << where;
+    EXPECT_EQ(std::memcmp(a.keyHistory, b.keyHistory, sizeof(u64) * a.gamePly), 0) << where;
+}
+
+Move legal(Position& pos, const char* text) {
+    const Move m = parseLegalMove(text, 0, pos);
+    EXPECT_FALSE(isNoMove(m)) << text << " in " << positionToFen(pos);
+    return m;
+}
+
+}  // namespace
+
+// Random games of both kinds: after every legal move the new state is
+// consistent with a recomputation, and unmaking restores the old state.
+TEST(MakeMove, EveryMoveOfRandomGamesRoundTrips) {
+    std::mt19937_64 rng(99);
+    static const char* seeds[] = {START_FEN, "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
+                                  "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1",
+                                  "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1"};
+    int checked = 0;
+    for (int game = 0; game < 120; game++) {
+        const bool frc = game % 2 == 1;
+        Chess960Mode mode(frc);
+        TestPosition p(frc ? chess960StartFen(int(rng() % 960)) : std::string(seeds[game % 4]));
+        Position& pos = *p;
+        for (int ply = 0; ply < 60; ply++) {
+            Move* begin = pos.plyStack[0].moveListBegin;
+            generateLegal(0, begin, pos);
+            const std::vector<Move> moves(begin, pos.plyStack[0].moveListEnd);
+            if (moves.empty()) break;
+            auto before = std::make_unique<Position>(pos);
+            for (Move m : moves) {
+                doMove(0, m, pos);
+                const std::string where = positionToFen(*before) + " " + moveToText(m, before->sideToMove, *before);
+                ASSERT_EQ(pos.key, pos.keyHistory[pos.gamePly - 1]) << where;
+                // The child's root state comes from ply 1; check it as a root.
+                auto child = std::make_unique<Position>(pos);
+                child->plyStack[0].castlingRights = pos.plyStack[1].castlingRights;
+                child->plyStack[0].epSquare = pos.plyStack[1].epSquare;
+                ASSERT_EQ(checkConsistency(*child), "") << where;
+                undoMove(0, m, pos);
+                expectSameState(pos, *before, where);
+                checked++;
+            }
+            playRandomMoves(pos, 1, rng);
+        }
+    }
+    EXPECT_GT(checked, 100000);
+}
+
+TEST(MakeMove, ChangeListOfAPromotionWithCapture) {
+    TestPosition p("1n2k3/P7/8/8/8/8/8/4K3 w - - 0 1");
+    const Move m = legal(*p, "a7b8q");
+    doMove(0, m, *p);
+    const DirtyPieces& d = p->dirtyPieces[1];
+    ASSERT_EQ(d.count, 3);
+    EXPECT_EQ(d.piece[0], WPAWN);
+    EXPECT_EQ(d.from[0], sq("a7"));
+    EXPECT_EQ(d.to[0], OFF_BOARD);
+    EXPECT_EQ(d.piece[1], WQUEEN);
+    EXPECT_EQ(d.from[1], OFF_BOARD);
+    EXPECT_EQ(d.to[1], sq("b8"));
+    EXPECT_EQ(d.piece[2], BKNIGHT);
+    EXPECT_EQ(d.to[2], OFF_BOARD);
+    EXPECT_EQ(p->phase, 4);  // knight gone, queen arrived
+    EXPECT_EQ(p->rule50, 0);
+}
+
+TEST(MakeMove, CastlingRightsAndClocks) {
+    TestPosition p("r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 5 1");
+    Position& pos = *p;
+    playRootMove(pos, legal(pos, "a1a8"));  // rook takes rook: both queen-side rights go
+    EXPECT_EQ(pos.plyStack[0].castlingRights, CASTLE_WK | CASTLE_BK);
+    EXPECT_EQ(pos.rule50, 0);
+    playRootMove(pos, legal(pos, "e8e7"));
+    EXPECT_EQ(pos.plyStack[0].castlingRights, CASTLE_WK);
+    EXPECT_EQ(pos.rule50, 1);
+    playRootMove(pos, legal(pos, "e1g1"));
+    EXPECT_EQ(pos.plyStack[0].castlingRights, 0);
+    EXPECT_EQ(pos.rule50, 2);  // castling counts towards the fifty moves
+    EXPECT_EQ(pos.board[sq("f1")], WROOK);
+    EXPECT_EQ(pos.board[sq("h1")], EMPTY);
+    EXPECT_EQ(checkConsistency(pos), "");
+
+    TestPosition k("r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1");
+    playRootMove(*k, legal(*k, "e1e2"));
+    playRootMove(*k, legal(*k, "a8a7"));
+    playRootMove(*k, legal(*k, "e2e1"));  // back home, rights stay lost
+    EXPECT_EQ(k->plyStack[0].castlingRights, CASTLE_BK);
+}
+
+TEST(MakeMove, DoubleStepAlwaysSetsTheEnPassantSquare) {
+    TestPosition p(START_FEN);
+    const u64 before = p->key;
+    playRootMove(*p, legal(*p, "e2e4"));
+    EXPECT_EQ(p->plyStack[0].epSquare, sq("e4"));
+    EXPECT_EQ(p->key, computeKey(*p));
+    EXPECT_NE(p->key ^ before ^ zobristSide, zobristPiece[WPAWN][sq("e2")] ^ zobristPiece[WPAWN][sq("e4")]);
+    playRootMove(*p, legal(*p, "g8f6"));
+    EXPECT_EQ(p->plyStack[0].epSquare, 0);
+    EXPECT_EQ(checkConsistency(*p), "");
+}
+
+TEST(MakeMove, Chess960CastlingArrangements) {
+    Chess960Mode mode(true);
+    struct Case {
+        const char* fen;
+        const char* move;
+        const char* kingTo;
+        const char* rookTo;
+    };
+    const Case cases[] = {
+        {"4k3/8/8/8/8/8/8/6KR w H - 0 1", "g1h1", "g1", "f1"},    // only the rook moves
+        {"4k3/8/8/8/8/8/8/4KR2 w F - 0 1", "e1f1", "g1", "f1"},   // only the king moves
+        {"4k3/8/8/8/8/8/8/5KR1 w G - 0 1", "f1g1", "g1", "f1"},   // the king lands on the rook's square
+        {"4k3/8/8/8/8/8/8/RK6 w A - 0 1", "b1a1", "c1", "d1"},    // queen side, king passes right
+        {"1rk5/8/8/8/8/8/8/4K3 b b - 0 1", "c8b8", "c8", "d8"},   // king already on c8
+    };
+    for (const Case& c : cases) {
+        TestPosition p(c.fen);
+        auto before = std::make_unique<Position>(*p);
+        const Move m = legal(*p, c.move);
+        ASSERT_TRUE(isCastling(m.flag)) << c.fen;
+        doMove(0, m, *p);
+        const int us = before->sideToMove;
+        EXPECT_EQ(p->board[sq(c.kingTo)], WKING + us) << c.fen;
+        EXPECT_EQ(p->board[sq(c.rookTo)], WROOK + us) << c.fen;
+        EXPECT_EQ(popCount(p->pieces[us]), 2) << c.fen;
+        auto child = std::make_unique<Position>(*p);
+        child->plyStack[0].castlingRights = p->plyStack[1].castlingRights;
+        child->plyStack[0].epSquare = 0;
+        EXPECT_EQ(checkConsistency(*child), "") << c.fen;
+        const DirtyPieces& d = p->dirtyPieces[1];
+        EXPECT_EQ(d.count, 2);
+        undoMove(0, m, *p);
+        expectSameState(*p, *before, c.fen);
+    }
+}

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Builds Velmora three times and runs the tests:
+#   release          every test (fast and slow labels)
+#   address,undefined  the fast tests under ASan + UBSan
+#   thread           the fast tests under TSan
+# Prints one closing line "N passed, N failed" and fails when any test fails.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+passed=0
+failed=0
+status=0
+
+run() {  # name, cmake sanitizer value, ctest label filter
+  local name=$1 sanitize=$2 labels=$3 dir=build-tests/$1
+  echo "=== $name build ==="
+  if ! cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=$([ -z "$sanitize" ] && echo Release || echo RelWithDebInfo) \
+        -DVELMORA_SANITIZE="$sanitize" >/dev/null || ! ninja -C "$dir" -j "$jobs" >/dev/null; then
+    echo "$name: build failed"
+    failed=$((failed + 1)); status=1; return
+  fi
+  echo "=== $name tests ==="
+  local log
+  log=$(mktemp)
+  ctest --test-dir "$dir" $labels --output-on-failure -j "$jobs" --timeout 1200 2>&1 | tee "$log" | grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed'
+  local summary
+  summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
+  rm -f "$log"
+  if [ -z "$summary" ]; then
+    failed=$((failed + 1)); status=1; return
+  fi
+  local total bad
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
+  bad=$(sed -E 's/.*passed, ([0-9]+) tests failed.*/\1/' <<<"$summary")
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+  [ "$bad" -eq 0 ] || status=1
+}
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+run release "" ""
+run asan-ubsan "address,undefined" "-L fast"
+run tsan "thread" "-L fast"
+
+echo "$passed passed, $failed failed"
+exit $status

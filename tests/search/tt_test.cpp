@@ -1,0 +1,120 @@
+// The shared hash table: sizes, replacement, ageing, mate-score conversion
+// and the parallel clear.
+#include <gtest/gtest.h>
+
+#include "search/threads.h"
+#include "search/tt.h"
+#include "test_util.h"
+
+namespace {
+
+// Four keys that share cluster 0 of the current table.
+u64 clusterKey(int i) { return (u64(i + 1) << 40) & ~ttMask; }
+
+struct SmallTable {
+    SmallTable() {
+        initEngineForTests();
+        EXPECT_TRUE(ttResize(1));
+    }
+    ~SmallTable() { ttResize(ttSizeMb); }
+};
+
+}  // namespace
+
+TEST(HashTable, ClusterCounts) {
+    EXPECT_EQ(ttClusterCount(1), 16384u);
+    EXPECT_EQ(ttClusterCount(0), 16384u);
+    EXPECT_EQ(ttClusterCount(2), 32768u);
+    EXPECT_EQ(ttClusterCount(3), 65536u);
+    EXPECT_EQ(ttClusterCount(256), 4194304u);
+    EXPECT_EQ(ttClusterCount(1000), 16384u * 1024);
+    SmallTable t;
+    EXPECT_TRUE(ttResize(3));
+    EXPECT_EQ(ttMask + 1, 65536u);
+}
+
+TEST(HashTable, EntryFieldsRoundTrip) {
+    const Move m = makeMove(12, 28, FLAG_DOUBLE, 0xAB);
+    const TTEntry e = TTEntry::make(m, -31990, -3, BOUND_LOWER, 63);
+    EXPECT_EQ(moveWord(e.move()), moveWord(m));  // the top byte is kept too
+    EXPECT_EQ(e.score(), -31990);
+    EXPECT_EQ(e.depth(), -3);
+    EXPECT_EQ(e.bound(), BOUND_LOWER);
+    EXPECT_EQ(e.age(), 63);
+    EXPECT_EQ(u8(e.word >> 56), 63 * 4 + BOUND_LOWER);
+}
+
+TEST(HashTable, ProbeAndSamePositionOverwrite) {
+    SmallTable t;
+    ttNewSearch();
+    const u64 key = 0x123456789ABCDEF0ULL;
+    EXPECT_EQ(ttProbe(key).bound(), BOUND_NONE);
+    EXPECT_EQ(ttProbe(key).word, 0u);
+    ttStore(key, makeMove(1, 2, 0), 50, 20, BOUND_EXACT);
+    EXPECT_EQ(ttProbe(key).depth(), 20);
+    ttStore(key, makeMove(3, 4, 0), -7, 1, BOUND_UPPER);  // shallower, still replaces
+    const TTEntry e = ttProbe(key);
+    EXPECT_EQ(e.depth(), 1);
+    EXPECT_EQ(e.score(), -7);
+    EXPECT_EQ(e.move().from, 3);
+}
+
+TEST(HashTable, ReplacementPrefersShallowAndStale) {
+    SmallTable t;
+    ttNewSearch();
+    const int depths[4] = {5, 3, 3, 7};
+    const int bounds[4] = {BOUND_LOWER, BOUND_EXACT, BOUND_UPPER, BOUND_LOWER};
+    for (int i = 0; i < 4; i++) ttStore(clusterKey(i), makeMove(i + 1, 9, 0), 0, depths[i], bounds[i]);
+    const u64 newcomer = clusterKey(10);
+    ttStore(newcomer, makeMove(9, 10, 0), 0, 1, BOUND_LOWER);
+    EXPECT_NE(ttProbe(clusterKey(1)).bound(), BOUND_NONE);  // 3 + exact bonus survives
+    EXPECT_EQ(ttProbe(clusterKey(2)).bound(), BOUND_NONE);  // plain 3 goes
+    EXPECT_NE(ttProbe(newcomer).bound(), BOUND_NONE);
+
+    // An entry from 63 searches ago loses 252, one from 64 searches ago nothing.
+    for (int age : {63, 64}) {
+        ASSERT_TRUE(ttResize(1));
+        ttNewSearch();  // generation 0
+        ttStore(clusterKey(0), Move{}, 0, 100, BOUND_LOWER);
+        for (int i = 0; i < age; i++) ttNewSearch();
+        for (int i = 1; i < 4; i++) ttStore(clusterKey(i), Move{}, 0, 10, BOUND_LOWER);
+        ttStore(clusterKey(20), Move{}, 0, 10, BOUND_LOWER);
+        EXPECT_EQ(ttProbe(clusterKey(0)).bound() == BOUND_NONE, age == 63) << age;
+        EXPECT_EQ(ttProbe(clusterKey(1)).bound() == BOUND_NONE, age == 64) << "equal values: lowest slot goes";
+    }
+}
+
+TEST(HashTable, MateScoresAreStoredFromTheNode) {
+    EXPECT_EQ(ttScoreToStore(31987, 10), 31997);
+    EXPECT_EQ(ttScoreFromStore(31997, 4), 31993);
+    EXPECT_EQ(ttScoreToStore(-31990, 6), -31996);
+    EXPECT_EQ(ttScoreFromStore(-31996, 6), -31990);
+    EXPECT_EQ(ttScoreToStore(31871, 3), 31871);  // table wins stay as they are
+    EXPECT_EQ(ttScoreToStore(-150, 9), -150);
+    for (int ply = 0; ply < 128; ply++)
+        for (int s : {-32000 + ply, 32000 - ply, 0, 31871, -31871})
+            EXPECT_EQ(ttScoreFromStore(ttScoreToStore(s, ply), ply), s);
+}
+
+TEST(HashTable, ClearWithSeveralThreadsZeroesEverythingAndRestartsGenerations) {
+    SmallTable t;
+    ASSERT_TRUE(ttResize(4));
+    const int savedThreads = threadCount;
+    for (int threads : {1, 3, 7}) {
+        threadCount = threads;
+        for (int i = 0; i < 5; i++) ttNewSearch();
+        for (u64 c = 0; c <= ttMask; c += 97) ttStore(c * 7919 + 1, makeMove(1, 2, 0), 1, 1, BOUND_EXACT);
+        // Fill the last cluster so that the remainder share is checked too.
+        ttStore(ttMask, makeMove(1, 2, 0), 1, 1, BOUND_EXACT);
+        ttClear();
+        u64 nonZero = 0;
+        for (u64 c = 0; c <= ttMask; c++)
+            for (int i = 0; i < 4; i++)
+                nonZero += ttClusters[c].entry[i].load() != 0 || ttClusters[c].keys[i].load() != 0;
+        EXPECT_EQ(nonZero, 0u) << threads;
+        EXPECT_EQ(searchCounter, 0u);
+        ttNewSearch();
+        EXPECT_EQ(ttGeneration, 0);
+    }
+    threadCount = savedThreads;
+}
