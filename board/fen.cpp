@@ -141,18 +141,21 @@ bool setPositionFromFen(const std::string& fen, Position& pos, std::string* erro
                 rookSq[i] = i8(outermostRook(board, i & 1, kingSq[i & 1], i < 2));
     // A right survives only with its king on the back rank and its rook on the
     // named square on the proper side of the king; otherwise castling would
-    // move pieces that are not there.
+    // move pieces that are not there. Outside Chess960 only a king on the e-file
+    // castles, and only with a corner rook (a Shredder letter naming another
+    // file would castle by rules the standard move generator does not check).
     for (int i = 0; i < 4; i++) {
         if (!(rights & rightOf[i])) continue;
         const int c = i & 1, r = rookSq[i], k = kingSq[c];
         const bool ok = r >= 0 && r < 64 && board[r] == WROOK + c && rankOf(k) == (c == WHITE ? 0 : 7) &&
-                        rankOf(r) == rankOf(k) && (i < 2 ? r > k : r < k);
+                        rankOf(r) == rankOf(k) && (i < 2 ? r > k : r < k) &&
+                        (chess960 || (fileOf(k) == 4 && (fileOf(r) == 0 || fileOf(r) == 7)));
         if (!ok) rights &= u8(~rightOf[i]);
     }
 
-    // En passant: the file is stored as the square of the pawn that just
-    // double-stepped. A square without such a pawn (and empty squares behind
-    // it) is dropped.
+    // En passant: the FEN names the square behind the pawn that just
+    // double-stepped; we store the pawn's own square. The square is dropped
+    // unless that pawn stands there with the two squares behind it empty.
     int ep = 0;
     if (fields[3] != "-") {
         int t;
@@ -173,24 +176,23 @@ bool setPositionFromFen(const std::string& fen, Position& pos, std::string* erro
         return fail(error, "the side not to move is in check");
 
     // The FEN is accepted: from here on `pos` is replaced.
-    Position& p = pos;
-    for (int sq = 0; sq < 64; sq++) p.board[sq] = board[sq];
-    for (int i = 0; i < 14; i++) p.pieces[i] = pieces[i];
-    p.sideToMove = u8(side);
-    for (int i = 0; i < 4; i++) p.castleRookSquare[i] = rookSq[i];
-    PlyState& st = p.plyStack[0];
+    for (int sq = 0; sq < 64; sq++) pos.board[sq] = board[sq];
+    for (int i = 0; i < 14; i++) pos.pieces[i] = pieces[i];
+    pos.sideToMove = u8(side);
+    for (int i = 0; i < 4; i++) pos.castleRookSquare[i] = rookSq[i];
+    PlyState& st = pos.plyStack[0];
     st.castlingRights = rights;
     st.epSquare = i8(ep);
-    p.rule50 = i16(std::clamp(halfmove, 0L, 1000L));
+    pos.rule50 = i16(std::clamp(halfmove, 0L, 1000L));
     long g = side + 2 * (std::clamp(fullmove, -1000000L, 1000000L) - 1);
     g = std::clamp(g, 0L, 512L);
-    for (long i = 0; i < g; i++) p.keyHistory[i] = 0;
-    p.key = computeKey(p);
-    p.pawnKingKey = computePawnKingKey(p);
-    p.keyHistory[g] = p.key;
-    p.gamePly = i16(g + 1);
-    st.inCheck = isInCheck(p);
-    recomputeSums(p);
+    for (long i = 0; i < g; i++) pos.keyHistory[i] = 0;
+    pos.key = computeKey(pos);
+    pos.pawnKingKey = computePawnKingKey(pos);
+    pos.keyHistory[g] = pos.key;
+    pos.gamePly = i16(g + 1);
+    st.inCheck = isInCheck(pos);
+    recomputeSums(pos);
     return true;
 }
 
