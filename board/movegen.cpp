@@ -1,5 +1,7 @@
 #include "board/movegen.h"
 
+#include <initializer_list>
+
 #include "board/attacks.h"
 
 bool chess960 = false;
@@ -231,6 +233,28 @@ void captures(int ply, Move* out, Position& pos) {
     finish(ply, out, pos);
 }
 
+// Castling moves whose path is empty and whose crossed squares are not
+// attacked; the king's destination is left to the legality test.
+template <int Us>
+Move* castlingMoves(Move* out, const Position& pos, u8 rights) {
+    constexpr int Them = Us ^ 1;
+    const u64 occ = pos.occupancy();
+    const int k = pos.kingSquare(Us);
+    for (int side = 0; side < 2; side++) {
+        const u8 right = u8((side == 0 ? CASTLE_WK : CASTLE_WQ) << Us);
+        if (!(rights & right)) continue;
+        const int r = pos.castleRookSquare[Us + 2 * side];
+        const int d = (Us == WHITE ? 0 : 56) + (side == 0 ? 6 : 2);
+        const int e = (Us == WHITE ? 0 : 56) + (side == 0 ? 5 : 3);
+        const u64 others = occ ^ bit(k) ^ bit(r);
+        if ((between[k][d] | between[r][e] | bit(d) | bit(e)) & others) continue;
+        bool attacked = false;
+        for (u64 b = between[k][d]; b && !attacked;) attacked = isSquareAttacked(pos, popLsb(b), Them, occ);
+        if (!attacked) *out++ = makeMove(k, d, side == 0 ? FLAG_CASTLE_K : FLAG_CASTLE_Q);
+    }
+    return out;
+}
+
 template <int Us>
 void quiets(int ply, Move* out, Position& pos) {
     constexpr int Them = Us ^ 1;
@@ -256,21 +280,7 @@ void quiets(int ply, Move* out, Position& pos) {
         *out++ = makeMove(to - 2 * up, to, FLAG_DOUBLE);
     }
 
-    if ((st.castlingRights & (5 << Us)) && !st.inCheck) {
-        const int k = pos.kingSquare(Us);
-        for (int side = 0; side < 2; side++) {
-            const u8 right = u8((side == 0 ? CASTLE_WK : CASTLE_WQ) << Us);
-            if (!(st.castlingRights & right)) continue;
-            const int r = pos.castleRookSquare[Us + 2 * side];
-            const int d = (Us == WHITE ? 0 : 56) + (side == 0 ? 6 : 2);
-            const int e = (Us == WHITE ? 0 : 56) + (side == 0 ? 5 : 3);
-            const u64 others = occ ^ bit(k) ^ bit(r);
-            if ((between[k][d] | between[r][e] | bit(d) | bit(e)) & others) continue;
-            bool attacked = false;
-            for (u64 b = between[k][d]; b && !attacked;) attacked = isSquareAttacked(pos, popLsb(b), Them, occ);
-            if (!attacked) *out++ = makeMove(k, d, side == 0 ? FLAG_CASTLE_K : FLAG_CASTLE_Q);
-        }
-    }
+    if ((st.castlingRights & (5 << Us)) && !st.inCheck) out = castlingMoves<Us>(out, pos, st.castlingRights);
 
     for (u64 b = p[WKNIGHT + Us] & st.notPinned; b;) {
         int from = popLsb(b);
@@ -381,6 +391,104 @@ bool legal(int ply, Move m, Position& pos) {
     return !isSquareAttacked(pos, to, Them, occ2);
 }
 
+// The common case needs no attack test: a piece that is not pinned, other
+// than the king, and not capturing en passant.
+template <int Us>
+inline bool legalFast(int ply, Move m, Position& pos, int kingSq) {
+    if (m.flag != FLAG_EP && m.from != kingSq && (pos.plyStack[ply].notPinned & bit(m.from))) return true;
+    return legal<Us>(ply, m, pos);
+}
+
+template <int Us>
+void legalList(int ply, Move* out, Position& pos) {
+    PlyState& st = pos.plyStack[ply];
+    captures<Us>(ply, out, pos);
+    if (st.inCheck) return;
+    quiets<Us>(ply, st.moveListEnd, pos);
+    const int k = pos.kingSquare(Us);
+    Move* cursor = out;
+    Move* last = st.moveListEnd - 1;
+    while (cursor <= last) {
+        if (legalFast<Us>(ply, *cursor, pos, k))
+            cursor++;
+        else
+            *cursor = *last--;
+    }
+    finish(ply, last + 1, pos);
+}
+
+// Pawn moves of a set of pawns whose destinations must lie in `allowed`;
+// a move onto the last rank counts four times.
+template <int Us>
+u64 countPawnMoves(u64 pawns, u64 allowed, u64 empty, u64 enemies) {
+    constexpr u64 lastRank = Us == WHITE ? RANK_8 : RANK_1;
+    constexpr u64 thirdRank = Us == WHITE ? RANK_3 : RANK_6;
+    const u64 single = shiftUp<Us>(pawns) & empty;
+    const u64 twice = shiftUp<Us>(single & thirdRank) & empty;
+    const u64 left = (Us == WHITE ? (pawns & ~FILE_A) << 7 : (pawns & ~FILE_A) >> 9) & enemies;
+    const u64 right = (Us == WHITE ? (pawns & ~FILE_H) << 9 : (pawns & ~FILE_H) >> 7) & enemies;
+    u64 n = 0;
+    for (u64 t : {single, left, right}) {
+        t &= allowed;
+        n += popCount(t & ~lastRank) + 4 * popCount(t & lastRank);
+    }
+    return n + popCount(twice & allowed);
+}
+
+// Counts the legal moves of a side not in check without listing them: a
+// piece that is not pinned may go to each of its targets, a pinned one only
+// along the line through its king. King moves, en passant and castling are
+// tested one by one.
+template <int Us>
+u64 countQuietPosition(int ply, Move* out, Position& pos) {
+    constexpr int Them = Us ^ 1;
+    PlyState& st = pos.plyStack[ply];
+    const u64* p = pos.pieces;
+    const int k = pos.kingSquare(Us);
+    const u64 occ = pos.occupancy(), own = p[Us], empty = ~occ;
+    const u64 notPinned = st.notPinned = computeNotPinned(pos);
+    u64 n = 0;
+
+    for (u64 b = p[WKNIGHT + Us] & notPinned; b;) n += popCount(knightAttacks[popLsb(b)] & ~own);
+    auto sliders = [&](u64 b, auto attacksOf) {
+        while (b) {
+            const int from = popLsb(b);
+            u64 t = attacksOf(from) & ~own;
+            if (!(notPinned & bit(from))) t &= line[k][from];
+            n += popCount(t);
+        }
+    };
+    sliders(p[WBISHOP + Us] | p[WQUEEN + Us], [occ](int sq) { return bishopAttacks(sq, occ); });
+    sliders(p[WROOK + Us] | p[WQUEEN + Us], [occ](int sq) { return rookAttacks(sq, occ); });
+
+    const u64 pawns = p[WPAWN + Us];
+    n += countPawnMoves<Us>(pawns & notPinned, ~u64(0), empty, p[Them]);
+    for (u64 b = pawns & ~notPinned; b;) {
+        const int from = popLsb(b);
+        n += countPawnMoves<Us>(bit(from), line[k][from], empty, p[Them]);
+    }
+    if (st.epSquare)
+        for (u64 b = epAdjacent[st.epSquare] & pawns; b;) n += epIsLegal<Us>(pos, popLsb(b), st.epSquare);
+
+    for (u64 t = kingAttacks[k] & ~own; t;) n += !isSquareAttacked(pos, popLsb(t), Them, occ ^ bit(k));
+
+    if (st.castlingRights & (5 << Us)) {
+        Move* end = castlingMoves<Us>(out, pos, st.castlingRights);
+        for (Move* m = out; m < end; m++) n += legal<Us>(ply, *m, pos);
+    }
+    return n;
+}
+
+template <int Us>
+u64 countLegalMoves(int ply, Move* out, Position& pos) {
+    PlyState& st = pos.plyStack[ply];
+    if (st.inCheck) {
+        captures<Us>(ply, out, pos);
+        return u64(st.moveListEnd - out);
+    }
+    return countQuietPosition<Us>(ply, out, pos);
+}
+
 }  // namespace
 
 u64 computeNotPinned(const Position& pos) {
@@ -423,29 +531,11 @@ bool isLegal(int ply, Move move, Position& pos) {
 }
 
 void generateLegal(int ply, Move* out, Position& pos) {
-    PlyState& st = pos.plyStack[ply];
-    st.inCheck = isInCheck(pos);
-    generateCaptures(ply, out, pos);
-    if (st.inCheck) return;
-    generateQuiets(ply, st.moveListEnd, pos);
-    Move* cursor = out;
-    Move* last = st.moveListEnd - 1;
-    while (cursor <= last) {
-        if (isLegal(ply, *cursor, pos))
-            cursor++;
-        else
-            *cursor = *last--;
-    }
-    finish(ply, last + 1, pos);
+    pos.plyStack[ply].inCheck = isInCheck(pos);
+    pos.sideToMove == WHITE ? legalList<WHITE>(ply, out, pos) : legalList<BLACK>(ply, out, pos);
 }
 
 u64 countLegal(int ply, Move* out, Position& pos) {
-    PlyState& st = pos.plyStack[ply];
-    st.inCheck = isInCheck(pos);
-    generateCaptures(ply, out, pos);
-    if (st.inCheck) return u64(st.moveListEnd - out);
-    generateQuiets(ply, st.moveListEnd, pos);
-    u64 n = 0;
-    for (Move* m = out; m < st.moveListEnd; m++) n += isLegal(ply, *m, pos);
-    return n;
+    pos.plyStack[ply].inCheck = isInCheck(pos);
+    return pos.sideToMove == WHITE ? countLegalMoves<WHITE>(ply, out, pos) : countLegalMoves<BLACK>(ply, out, pos);
 }

@@ -1,4 +1,4 @@
-// Large, 64-byte aligned, zero-initialised blocks (the hash table). On Linux
+// Large, page-aligned blocks that the system hands out zeroed (the hash table). On Linux
 // the block is an anonymous mapping advised for transparent huge pages; on
 // Windows it comes from VirtualAlloc. Returns nullptr when the memory is not
 // available.

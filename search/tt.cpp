@@ -35,7 +35,9 @@ bool ttResize(int megabytes) {
     if (ttClusters) freeLarge(ttClusters, (ttMask + 1) * sizeof(TTCluster));
     ttClusters = static_cast<TTCluster*>(block);
     ttMask = count - 1;
-    ttClear();
+    // A fresh mapping is already zero: skipping the explicit clear saves
+    // touching every page of a large table at start-up.
+    searchCounter = 0;
     return true;
 }
 

@@ -18,8 +18,8 @@ struct PerftCase {
 inline std::vector<PerftCase> readStandardSuite() {
     std::vector<PerftCase> cases;
     std::ifstream in(testData("perft/standard.txt"));
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream parts(line);
+    for (std::string text; std::getline(in, text);) {
+        std::istringstream parts(text);
         std::string fen, depth, count;
         std::getline(parts, fen, ';');
         std::getline(parts, depth, ';');
@@ -35,8 +35,8 @@ inline std::vector<PerftCase> readStandardSuite() {
 inline std::vector<PerftCase> readChess960Suite() {
     std::vector<PerftCase> cases;
     std::ifstream in(testData("perft/chess960.txt"));
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream parts(line);
+    for (std::string text; std::getline(in, text);) {
+        std::istringstream parts(text);
         PerftCase c;
         std::getline(parts, c.fen, ';');
         for (std::string field; std::getline(parts, field, ';');) c.counts.push_back(std::stoull(field.substr(3)));
