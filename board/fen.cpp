@@ -192,6 +192,7 @@ bool setPositionFromFen(const std::string& fen, Position& pos, std::string* erro
     pos.keyHistory[g] = pos.key;
     pos.gamePly = i16(g + 1);
     st.inCheck = isInCheck(pos);
+    pos.accumulators[0].computed = 0;
     recomputeSums(pos);
     return true;
 }

@@ -56,6 +56,7 @@ inline void doMove(int ply, Move move, Position& pos) {
     PlyState& next = pos.plyStack[ply + 1];
     DirtyPieces& dirty = pos.dirtyPieces[ply + 1];
     dirty.count = 0;
+    pos.accumulators[ply + 1].computed = 0;
 
     const int us = pos.sideToMove, them = us ^ 1;
     const int from = move.from, to = move.to, flag = move.flag;
@@ -140,7 +141,10 @@ inline void doMove(int ply, Move move, Position& pos) {
         addDirty(dirty, rook, rookSq, rookTo);
         break;
     }
-    default: {  // promotion
+    case FLAG_PROMO_N:
+    case FLAG_PROMO_B:
+    case FLAG_PROMO_R:
+    case FLAG_PROMO_Q: {
         const int promoted = flag + us;
         const int t = pieceType(promoted);
         pos.material[us] += pieceValue[t] - pieceValue[PAWN_T];
@@ -157,6 +161,8 @@ inline void doMove(int ply, Move move, Position& pos) {
         addDirty(dirty, promoted, OFF_BOARD, to);
         break;
     }
+    default:
+        __builtin_unreachable();  // the generators produce no other flags
     }
 
     if (captured) {
@@ -219,7 +225,10 @@ inline void undoMove(int ply, Move move, Position& pos) {
         pos.board[rookSq] = u8(rook);
         break;
     }
-    default: {
+    case FLAG_PROMO_N:
+    case FLAG_PROMO_B:
+    case FLAG_PROMO_R:
+    case FLAG_PROMO_Q: {
         const int promoted = flag + us;
         pos.pieces[WPAWN + us] ^= bit(from);
         pos.pieces[promoted] ^= bit(to);
@@ -228,6 +237,8 @@ inline void undoMove(int ply, Move move, Position& pos) {
         pos.board[to] = u8(captured);
         break;
     }
+    default:
+        __builtin_unreachable();  // the generators produce no other flags
     }
 
     if (captured) {
@@ -259,4 +270,31 @@ inline void playRootMove(Position& pos, Move move) {
     root.epSquare = next.epSquare;
     root.savedKey = next.savedKey;
     root.savedPawnKingKey = next.savedPawnKingKey;
+    pos.accumulators[0].computed = 0;
+}
+
+// The null move: the side to move passes. The network accumulator carries
+// over unchanged (same pieces), the change list of the child is empty.
+inline void doNullMove(int ply, Position& pos) {
+    PlyState& cur = pos.plyStack[ply];
+    PlyState& next = pos.plyStack[ply + 1];
+    next.savedKey = pos.key;
+    pos.key ^= zobristSide;
+    if (cur.epSquare) pos.key ^= zobristEnPassant[cur.epSquare & 7];
+    pos.sideToMove ^= 1;
+    DirtyPieces& dirty = pos.dirtyPieces[ply + 1];
+    dirty.count = 0;
+    dirty.piece[0] = 0;
+    if (pos.accumulators[ply].computed)
+        pos.accumulators[ply + 1] = pos.accumulators[ply];
+    else
+        pos.accumulators[ply + 1].computed = 0;
+    next.castlingRights = cur.castlingRights;
+    next.epSquare = 0;
+    next.captured = 0;
+}
+
+inline void undoNullMove(int ply, Position& pos) {
+    pos.sideToMove ^= 1;
+    pos.key = pos.plyStack[ply + 1].savedKey;
 }

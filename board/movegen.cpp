@@ -257,7 +257,6 @@ Move* castlingMoves(Move* out, const Position& pos, u8 rights) {
 
 template <int Us>
 void quiets(int ply, Move* out, Position& pos) {
-    constexpr int Them = Us ^ 1;
     const PlyState& st = pos.plyStack[ply];
     const u64* p = pos.pieces;
     const u64 occ = pos.occupancy();

@@ -21,6 +21,14 @@ struct DirtyPieces {
     u8 to[3];
 };
 
+// Network accumulator of one ply: for each perspective (0 White, 1 Black)
+// the transformer biases plus the weight rows of every active feature.
+constexpr int NET_HALF = 256;
+struct Accumulator {
+    alignas(64) i16 values[2][NET_HALF];
+    u8 computed;
+};
+
 // State of the position at one ply. When the move at ply p is made, what is
 // needed to undo it is saved in plyStack[p + 1].
 struct PlyState {
@@ -72,6 +80,7 @@ struct Position {
     u8 selDepth;
     i8 castleRookSquare[4];   // [side] king's side, [2 + side] queen's side
     DirtyPieces dirtyPieces[MAX_PLY + 1];
+    Accumulator accumulators[MAX_PLY + 1];
     PlyState plyStack[MAX_PLY + 1];
     u64 keyHistory[KEY_HISTORY_SIZE];
 

@@ -7,6 +7,7 @@
 #include "board/attacks.h"
 #include "board/fen.h"
 #include "board/perft.h"
+#include "eval/nnue.h"
 #include "platform/output.h"
 #include "platform/paths.h"
 #include "search/threads.h"
@@ -17,7 +18,6 @@
 
 i32 gameStage = 0;
 bool newGameFlag = true;
-bool netLoaded = false;
 std::string netFileName = DEFAULT_NET_FILE;
 
 namespace {
@@ -53,7 +53,10 @@ void ucinewgame() {
     ttClear();
     gameStage = 0;
     newGameFlag = true;
+    // Forget the earlier positions, but not the current one: the history
+    // always ends with the root's own key.
     std::memset(rootPosition.keyHistory, 0, sizeof rootPosition.keyHistory);
+    rootPosition.keyHistory[rootPosition.gamePly - 1] = rootPosition.key;
     say("readyok");
 }
 
@@ -73,6 +76,7 @@ void startEngine() {
     say("enter 'help' to see the commands");
     initTables();
     ttInit();
+    loadNetworkFile(netFileName);
     if (!netLoaded)
         say("info string NetFile not found/correct: " + netFileName + ". Unable to calculate the best move for a position.");
     setPositionFromFen(START_FEN, rootPosition);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "board/movegen.h"
+#include "eval/nnue.h"
 #include "platform/output.h"
 #include "search/threads.h"
 #include "search/tt.h"
@@ -94,8 +95,12 @@ void setoptionCommand(std::istringstream& words) {
     } else if (name == "NetFile") {
         if (value.empty() || value == "<empty>") return;
         netFileName = value;
-        say("info string NetFile not found/correct: " + netFileName +
-            ". Unable to calculate the best move for a position.");
+        std::string why;
+        if (loadNetworkFile(netFileName, &why))
+            say("info string NetFile used : " + netFileName);
+        else
+            say("info string NetFile not found/correct: " + netFileName +
+                ". Unable to calculate the best move for a position.");
     } else if (name == "UCI_Chess960") {
         chess960 = value == "true";
         say("info string UCI_Chess960 set to : " + std::to_string(int(chess960)));

@@ -1,0 +1,381 @@
+// Robustness of the command loop: thousands of random, mutated and malformed
+// command lines, in process (the root position is checked after each one)
+// and through the binary's standard input.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "board/fen.h"
+#include "board/makemove.h"
+#include "board/movegen.h"
+#include "board/perft.h"
+#include "platform/output.h"
+#include "search/threads.h"
+#include "search/tt.h"
+#include "test_util.h"
+#include "uci/engine.h"
+#include "uci/options.h"
+
+namespace {
+
+// Commands a fuzz run must not send: they end the run, start work that has
+// no place in a quick test (a search, tuning, a full perft file, deep perft,
+// a huge table, hundreds of threads), or read files from fixed paths.
+bool isHarmless(const std::string& line) {
+    std::istringstream words(line);
+    std::string command;
+    words >> command;
+    static const char* banned[] = {"quit", "go", "rtest", "rtestRFC", "texel", "evil"};
+    for (const char* b : banned)
+        if (command == b) return false;
+    long v;
+    if (command == "perft") {
+        std::string depth;
+        // A depth that is refused keeps the previous one, which is small.
+        return !(words >> depth) || !readInteger(depth, v) || v <= 3 || v > MAX_PERFT_DEPTH;
+    }
+    if (command == "setoption") {
+        // The option's own parsing: skip one word, name up to "value".
+        std::string word, name, value;
+        words >> word;
+        while (words >> word && word != "value") name += (name.empty() ? "" : " ") + word;
+        while (words >> word) value += (value.empty() ? "" : " ") + word;
+        if (name == "Hash") return !readInteger(value, v) || v <= 64;
+        if (name == "Threads") return !readInteger(value, v) || v <= 8;
+    }
+    return true;
+}
+
+class LineMaker {
+public:
+    explicit LineMaker(u64 seed) : rng(seed), scratch(START_FEN) {}
+
+    // A harmless command line, never containing a line break.
+    std::string next() {
+        for (;;) {
+            std::string line = fresh();
+            if (chance(25)) line = mutate(line);
+            if (isHarmless(line)) return line;
+        }
+    }
+
+private:
+    std::mt19937_64 rng;
+    TestPosition scratch;
+
+    int pick(int n) { return int(rng() % u64(n)); }
+    bool chance(int percent) { return pick(100) < percent; }
+    template <class T>
+    const T& oneOf(const std::vector<T>& v) {
+        return v[pick(int(v.size()))];
+    }
+
+    // Random legal moves from the FEN as text, each preceded by a blank;
+    // the scratch position ends where the moves lead.
+    std::string game(const std::string& fen, int plies) {
+        std::string moves;
+        if (!setPositionFromFen(fen, *scratch)) return moves;
+        for (int i = 0; i < plies; i++) {
+            const std::vector<std::string> legal = legalMoveTexts(*scratch);
+            if (legal.empty()) break;
+            const std::string& text = oneOf(legal);
+            playRootMove(*scratch, parseLegalMove(text, 0, *scratch));
+            scratch->plyStack[0].inCheck = isInCheck(*scratch);
+            const int mover = scratch->sideToMove ^ 1;
+            if (isSquareAttacked(*scratch, scratch->kingSquare(mover), mover ^ 1, scratch->occupancy())) {
+                ADD_FAILURE() << "legal move " << text << " leaves the king in check: " << fen << moves;
+                break;
+            }
+            moves += " " + text;
+        }
+        return moves;
+    }
+
+    std::string startFen() { return chance(30) ? chess960StartFen(pick(960)) : std::string(START_FEN); }
+
+    std::string gameFen() {
+        game(startFen(), pick(80));
+        return positionToFen(*scratch);
+    }
+
+    std::string number() {
+        static const std::vector<std::string> oddValues = {
+            "0", "1", "-1", "2", "3", "8", "16", "64", "65", "100", "101", "127", "128", "255", "256", "1000",
+            "60000", "60001", "2147483647", "2147483648", "-2147483649", "9223372036854775808",
+            "99999999999999999999999", "-99999999999999999999999", "+7", "007", "0x10", "1e3", "-0", "abc", "",
+            "-", "+", "3.5", "\t4"};
+        return chance(50) ? oneOf(oddValues) : std::to_string(pick(2001) - 1000);
+    }
+
+    std::string word() {
+        static const std::string letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-/<>.";
+        std::string w;
+        for (int n = 1 + pick(12); n > 0; n--) w += letters[pick(int(letters.size()))];
+        return w;
+    }
+
+    std::string moveWord() {
+        switch (pick(4)) {
+        case 0: {
+            std::string w = {char('a' + pick(8)), char('1' + pick(8)), char('a' + pick(8)), char('1' + pick(8))};
+            if (chance(20)) w += "nbrqkpx"[pick(7)];
+            return w;
+        }
+        case 1: {
+            std::string w;
+            for (int n = pick(7); n > 0; n--) w += char("a1h8i9z0qnKQ-"[pick(13)]);
+            return w;
+        }
+        case 2:
+            return "e1g1";
+        default:
+            return word();
+        }
+    }
+
+    std::string fenGarbage() {
+        static const std::string alphabet = "pnbrqkPNBRQK12345678/";
+        std::string placement;
+        for (int n = pick(80); n > 0; n--) placement += alphabet[pick(int(alphabet.size()))];
+        static const std::vector<std::string> sides = {"w", "b", "x", "", "W", "wb"};
+        static const std::vector<std::string> rights = {"-", "KQkq", "K", "q", "HAha", "BGbg", "Kk", "AHah", "Zz", ""};
+        static const std::vector<std::string> eps = {"-", "e3", "d6", "a1", "h8", "e9", "zz", "e", ""};
+        return placement + " " + oneOf(sides) + " " + oneOf(rights) + " " + oneOf(eps) + " " + number() + " " + number();
+    }
+
+    std::string positionLine() {
+        switch (pick(9)) {
+        case 0:
+            return "position startpos" + (chance(85) ? " moves" + game(START_FEN, pick(120)) : "");
+        case 1: {
+            const std::string fen = gameFen();
+            return "position fen " + fen + (chance(70) ? " moves" + game(fen, pick(40)) : "");
+        }
+        case 2: {
+            // A prefix of a good FEN, cut anywhere.
+            const std::string fen = gameFen();
+            return "position fen " + fen.substr(0, pick(int(fen.size()) + 1)) + (chance(50) ? " moves e2e4" : "");
+        }
+        case 3:
+            return "position fen " + fenGarbage() + (chance(50) ? " moves" + game(START_FEN, pick(4)) : "");
+        case 4: {
+            std::string line = chance(50) ? "position startpos moves" : "position fen " + gameFen() + " moves";
+            for (int n = pick(12); n > 0; n--) line += " " + moveWord();
+            return line;
+        }
+        case 5: {
+            // Long games: knights to and fro past the end of the key history.
+            std::string line = chance(50) ? std::string("position startpos moves")
+                                          : "position fen rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - " +
+                                                number() + " " + number() + " moves";
+            for (int n = 100 + pick(400); n > 0; n--) line += " g1f3 g8f6 f3g1 f6g8";
+            return line;
+        }
+        case 6: {
+            static const std::vector<std::string> odd = {
+                "position", "position moves e2e4", "position fen", "position fen moves", "position startpos e2e4 e7e5",
+                "position startpos moves", "position fen 8/8/8/8/8/8/8/8 w - - 0 1", "position  startpos   moves  e2e4",
+                "position fen 4k3/8/8/8/8/8/8/4K3 w - - 0 1 moves e1e2 e8e7", "position startpos moves e2e4 moves e7e5",
+                "position fen 4k3/4P3/8/8/8/8/8/4K3 b - - 0 1", "position fen k7/8/8/8/8/8/8/KQQQQQQQ w - - 0 1",
+                "position fen rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1 extra words"};
+            return oneOf(odd);
+        }
+        case 7: {
+            // Endgames with promotions and en passant nearby.
+            const std::vector<std::string> fens = {
+                "8/P1k5/8/8/8/8/1p4K1/8 w - - 0 1", "4k3/8/8/3pP3/8/8/8/4K3 w - d6 0 2",
+                "r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", "1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GBgb - 0 1",
+                "4k3/8/8/8/8/8/8/rR2K3 w B - 0 1", "1r2k3/8/8/8/8/8/8/R4KR1 w GA - 0 1"};
+            const std::string fen = oneOf(fens);
+            return "position fen " + fen + " moves" + game(fen, pick(30));
+        }
+        default: {
+            // A good FEN with one field replaced or dropped.
+            std::istringstream in(gameFen());
+            std::vector<std::string> fields;
+            for (std::string f; in >> f;) fields.push_back(f);
+            const int at = pick(int(fields.size()));
+            if (chance(50))
+                fields.erase(fields.begin() + at);
+            else
+                fields[at] = chance(50) ? number() : word();
+            std::string line = "position fen";
+            for (const std::string& f : fields) line += " " + f;
+            return line;
+        }
+        }
+    }
+
+    std::string setoptionLine() {
+        static const std::vector<std::string> names = {
+            "Hash", "Threads", "Ponder", "MoveOverhead", "SyzygyPath", "SyzygyProbeDepth", "WindowsNumaNode",
+            "NetFile", "UCI_Chess960", "UCI_Chess960", "Move Overhead", "hash", "", "value"};
+        static const std::vector<std::string> values = {"true", "false", "True", "<empty>", "", "value"};
+        const std::string name = chance(90) ? oneOf(names) : word();
+        const std::string value = chance(60) ? number() : chance(70) ? oneOf(values) : word();
+        switch (pick(6)) {
+        case 0:
+            return "setoption name " + name;
+        case 1:
+            return "setoption " + name + " value " + value;
+        case 2:
+            return "setoption name " + name + " value";
+        default:
+            return "setoption name " + name + " value " + value;
+        }
+    }
+
+    std::string randomBytes() {
+        std::string s;
+        for (int n = pick(200); n > 0; n--) {
+            char c = char(1 + pick(255));
+            if (c == '\n') c = ' ';
+            s += c;
+        }
+        return s;
+    }
+
+    std::string longLine() {
+        std::string s;
+        switch (pick(4)) {
+        case 0:
+            s = "perft ";
+            for (int n = 0; n < 5000; n++) s += char('0' + pick(10));
+            return s;
+        case 1:
+            s = "setoption name";
+            for (int n = 0; n < 2000; n++) {
+                s += ' ';
+                s += word();
+            }
+            return s;
+        case 2:
+            s = "position startpos moves e2e4";
+            for (int n = 0; n < 3000; n++) s += " e7e5";
+            return s;
+        default:
+            s = std::string(20000, 'x');
+            return s;
+        }
+    }
+
+    std::string fresh() {
+        const int r = pick(100);
+        if (r < 40) return positionLine();
+        if (r < 55) return setoptionLine();
+        if (r < 62) return "perft " + (chance(70) ? std::to_string(1 + pick(2)) : chance(20) ? "3" : number());
+        if (r < 66) return "perft";
+        if (r < 72) return "showboard";
+        if (r < 76) return "isready";
+        if (r < 78) return "ucinewgame";
+        if (r < 79) return chance(30) ? "hashstats" : "uci";
+        if (r < 82) return oneOf(std::vector<std::string>{"help", "stop", "ponderhit", "", "   ", "\t"});
+        if (r < 90) return randomBytes();
+        if (r < 92) return longLine();
+        return word() + (chance(50) ? " " + word() : "");
+    }
+
+    std::string mutate(std::string line) {
+        for (int n = 1 + pick(3); n > 0; n--) {
+            const size_t at = line.empty() ? 0 : size_t(pick(int(line.size())));
+            switch (pick(6)) {
+            case 0:
+                if (!line.empty()) line.erase(at, 1);
+                break;
+            case 1:
+                line.insert(at, 1, " /0123456789abcdefghkqrnbpKQRNBPw-"[pick(34)]);
+                break;
+            case 2:
+                if (!line.empty()) line[at] = char(1 + pick(126));
+                break;
+            case 3:
+                line.resize(at);
+                break;
+            case 4:
+                line.insert(at, " " + number() + " ");
+                break;
+            default:
+                line.insert(at, " " + moveWord() + " ");
+                break;
+            }
+        }
+        std::replace(line.begin(), line.end(), '\n', ' ');
+        return line;
+    }
+};
+
+// Sends engine output to /dev/null for the test's duration and puts back the
+// options a fuzz run may have changed.
+struct QuietEngine {
+    FILE* sink;
+    QuietEngine() : sink(std::fopen("/dev/null", "w")) {
+        initEngineForTests();
+        setOutputStream(sink);
+    }
+    ~QuietEngine() {
+        for (const char* line : {"setoption name Hash value 16", "setoption name Threads value 1",
+                                 "setoption name UCI_Chess960 value false", "setoption name MoveOverhead value 100",
+                                 "setoption name Ponder value false", "setoption name SyzygyProbeDepth value 0",
+                                 "setoption name WindowsNumaNode value 0", "position startpos"})
+            executeCommand(line);
+        netFileName = DEFAULT_NET_FILE;
+        syzygyPath = "<empty>";
+        stopSearch = false;
+        setOutputStream(nullptr);
+        if (sink) std::fclose(sink);
+    }
+};
+
+}  // namespace
+
+TEST(FuzzTest, RandomCommandLinesKeepTheRootPositionSound) {
+    QuietEngine quiet;
+    ASSERT_NE(quiet.sink, nullptr);
+    ASSERT_TRUE(executeCommand("perft 1"));  // bare "perft" must stay shallow
+    LineMaker maker(20240611);
+    int unchanged = 0, changed = 0;
+    for (int i = 0; i < 4000; i++) {
+        const std::string text = maker.next();
+        const u64 keyBefore = rootPosition.key;
+        ASSERT_TRUE(executeCommand(text)) << text;
+        const std::string problem = checkConsistency(rootPosition);
+        ASSERT_EQ(problem, "") << "after text " << i << ": " << text.substr(0, 300);
+        const int us = rootPosition.sideToMove;
+        ASSERT_LE(us, 1);
+        ASSERT_NE(rootPosition.pieces[WKING + us], 0u) << text.substr(0, 300);
+        ASSERT_EQ(rootPosition.plyStack[0].moveListBegin, rootMoveBuffer) << text.substr(0, 300);
+        ASSERT_EQ(bool(rootPosition.plyStack[0].inCheck), isInCheck(rootPosition)) << text.substr(0, 300);
+        // The side not to move is never left in check.
+        ASSERT_FALSE(isSquareAttacked(rootPosition, rootPosition.kingSquare(us ^ 1), us, rootPosition.occupancy()))
+            << text.substr(0, 300);
+        if (text.rfind("position", 0) == 0) (rootPosition.key == keyBefore ? unchanged : changed)++;
+    }
+    // The mix reaches both outcomes of the position command.
+    EXPECT_GT(unchanged, 100);
+    EXPECT_GT(changed, 100);
+}
+
+TEST(FuzzTest, BinarySurvivesRandomInput) {
+    LineMaker maker(97531);
+    std::string input = "setoption name Hash value 16\nperft 1\n";
+    int readyReplies = 0;
+    for (int i = 0; i < 2000; i++) {
+        const std::string text = maker.next();
+        std::istringstream words(text);
+        std::string command;
+        words >> command;
+        readyReplies += command == "isready" || command == "ucinewgame";
+        input += text + "\n";
+    }
+    input += "isready\n";
+    const std::vector<std::string> lines = splitLines(runEngine(input));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "readyok");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "readyok"), readyReplies + 1);
+}
