@@ -140,6 +140,26 @@ struct Avx2Rows {
 };
 #endif
 
+// The rows of a change lie far apart in 24 MB of weights; asking for all of
+// them before the arithmetic lets the memory system fetch them in parallel.
+void prefetchRows(const NetworkParameters& p, const FeatureChanges& c) {
+#if defined(__AVX2__)
+    for (int persp = 0; persp < 2; persp++) {
+        for (int i = 0; i < c.removedCount[persp]; i++)
+            for (int line64 = 0; line64 < NET_HALF * 2; line64 += 64)
+                _mm_prefetch(reinterpret_cast<const char*>(p.ftWeights + size_t(c.removed[persp][i]) * NET_HALF) + line64,
+                             _MM_HINT_T0);
+        for (int i = 0; i < c.addedCount[persp]; i++)
+            for (int line64 = 0; line64 < NET_HALF * 2; line64 += 64)
+                _mm_prefetch(reinterpret_cast<const char*>(p.ftWeights + size_t(c.added[persp][i]) * NET_HALF) + line64,
+                             _MM_HINT_T0);
+    }
+#else
+    (void)p;
+    (void)c;
+#endif
+}
+
 template <typename Rows>
 void updateAccumulator(Position& pos, int ply) {
     Accumulator& acc = pos.accumulators[ply];
@@ -149,6 +169,7 @@ void updateAccumulator(Position& pos, int ply) {
     if (base >= 0) {
         FeatureChanges c;
         collectChanges(pos, base, ply, c);
+        prefetchRows(p, c);
         for (int persp = 0; persp < 2; persp++)
             Rows::apply(acc.values[persp], pos.accumulators[base].values[persp], p, c.removed[persp],
                         c.removedCount[persp], c.added[persp], c.addedCount[persp]);
@@ -190,20 +211,21 @@ i32 forwardScalar(const Position& pos, int ply) {
 }
 
 #if defined(__AVX2__)
-// One dense layer with u8 inputs (at most 127) and i8 weights: maddubs makes
-// 16-bit pair sums that cannot overflow, madd widens them to 32 bits.
-template <int Inputs>
-void denseAvx2(const u8* input, const i8 (*packed)[32][4], const i32* bias, u8* output) {
+// Adds one group of four inputs times its packed weights into the 32 sums:
+// maddubs makes 16-bit pair sums (inputs are at most 127, so they cannot
+// overflow), madd widens them to 32 bits.
+inline void addGroup(__m256i (&sum)[4], const u8* input, int g, const i8 (*packed)[32][4]) {
     const __m256i ones = _mm256_set1_epi16(1);
-    __m256i sum[4] = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
-    for (int g = 0; g < Inputs / 4; g++) {
-        i32 four;
-        std::memcpy(&four, input + 4 * g, 4);
-        const __m256i v = _mm256_set1_epi32(four);
-        const __m256i* w = reinterpret_cast<const __m256i*>(packed[g]);
-        for (int b = 0; b < 4; b++)
-            sum[b] = _mm256_add_epi32(sum[b], _mm256_madd_epi16(_mm256_maddubs_epi16(v, _mm256_load_si256(w + b)), ones));
-    }
+    i32 four;
+    std::memcpy(&four, input + 4 * g, 4);
+    const __m256i v = _mm256_set1_epi32(four);
+    const __m256i* w = reinterpret_cast<const __m256i*>(packed[g]);
+    for (int b = 0; b < 4; b++)
+        sum[b] = _mm256_add_epi32(sum[b], _mm256_madd_epi16(_mm256_maddubs_epi16(v, _mm256_load_si256(w + b)), ones));
+}
+
+// Bias, shift by 6 and clamp to 0..127.
+inline void finishLayer(const __m256i (&sum)[4], const i32* bias, u8* output) {
     const __m256i zero = _mm256_setzero_si256(), top = _mm256_set1_epi32(127);
     alignas(32) i32 result[32];
     for (int b = 0; b < 4; b++) {
@@ -218,6 +240,9 @@ i32 forwardAvx2(const Position& pos, int ply) {
     const Network& net = *active;
     const Accumulator& acc = pos.accumulators[ply];
     alignas(32) u8 input[NET_INPUTS];
+    // Which groups of four inputs are not all zero: clipped inputs mostly
+    // are, and their weights need not be read at all.
+    u64 nonZero[2] = {0, 0};
     const int order[2] = {pos.sideToMove, pos.sideToMove ^ 1};
     const __m256i zero = _mm256_setzero_si256();
     for (int half = 0; half < 2; half++)
@@ -228,10 +253,18 @@ i32 forwardAvx2(const Position& pos, int ply) {
             // interleaves 128-bit lanes, the permute puts them back in order.
             const __m256i packed = _mm256_permute4x64_epi64(_mm256_max_epi8(_mm256_packs_epi16(a, b), zero), 0xD8);
             _mm256_store_si256(reinterpret_cast<__m256i*>(input + half * NET_HALF + i), packed);
+            const int group = (half * NET_HALF + i) / 4;  // 8 groups per 32 bytes
+            const u64 mask = u64(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(packed, zero))));
+            nonZero[group / 64] |= mask << (group % 64);
         }
+    __m256i sum[4] = {zero, zero, zero, zero};
+    for (int word = 0; word < 2; word++)
+        for (u64 m = nonZero[word]; m;) addGroup(sum, input, 64 * word + popLsb(m), net.l1Packed);
     alignas(32) u8 h1[NET_L1], h2[NET_L2];
-    denseAvx2<NET_INPUTS>(input, net.l1Packed, net.p.l1Bias, h1);
-    denseAvx2<NET_L1>(h1, net.l2Packed, net.p.l2Bias, h2);
+    finishLayer(sum, net.p.l1Bias, h1);
+    __m256i sum2[4] = {zero, zero, zero, zero};
+    for (int g = 0; g < NET_L1 / 4; g++) addGroup(sum2, h1, g, net.l2Packed);
+    finishLayer(sum2, net.p.l2Bias, h2);
     i32 out = net.p.outBias;
     for (int i = 0; i < NET_L2; i++) out += net.p.outWeights[i] * h2[i];
     return out;

@@ -30,7 +30,7 @@ constexpr size_t NET_FILE_BYTES = 25184056;  // plus the description
 
 // The parameters in file order.
 struct NetworkParameters {
-    u32 version = 0, hash = 0, transformerHash = 0, networkHash = 0;
+    u32 version, hash, transformerHash, networkHash;
     alignas(64) i16 ftBias[NET_HALF];
     alignas(64) i16 ftWeights[NET_FEATURES * NET_HALF];
     alignas(64) i32 l1Bias[NET_L1];

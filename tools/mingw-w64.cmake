@@ -10,3 +10,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # A self-contained executable: no MinGW runtime DLLs needed beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# Build-time tools (the network writer) run under wine.
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)

@@ -1,0 +1,116 @@
+// Network evaluation speed: full refreshes, and incremental updates plus the
+// forward pass along game-like lines, for the scalar and the AVX2 code.
+//   velmora_nnue_bench [network file [--avx2]]   (default: the bootstrap network)
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <vector>
+
+#include "board/attacks.h"
+#include "board/fen.h"
+#include "board/makemove.h"
+#include "board/movegen.h"
+#include "eval/netbuild.h"
+#include "eval/nnue.h"
+#include "platform/clock.h"
+#include "search/tt.h"
+
+namespace {
+
+using Evaluate = i16 (*)(Position&, int);
+
+// Random lines of up to 10 plies from one root, made and unmade the way a
+// search makes its moves: evaluating after every move reuses the parent's
+// accumulator, and the lines of one root share most of their features, as
+// the nodes of one search do. Returns the number of evaluations.
+u64 lineEvaluations(Position& pos, std::mt19937_64& rng, Evaluate evaluate, bool refresh, i64& sink) {
+    Move path[10];
+    int depth = 0;
+    u64 n = 0;
+    for (; depth < 10; depth++) {
+        generateLegal(depth, pos.plyStack[depth].moveListBegin, pos);
+        const long count = pos.plyStack[depth].moveListEnd - pos.plyStack[depth].moveListBegin;
+        if (!count) break;
+        path[depth] = pos.plyStack[depth].moveListBegin[rng() % count];
+        doMove(depth, path[depth], pos);
+        if (refresh)  // no ancestor to start from
+            for (int k = 0; k <= depth; k++) pos.accumulators[k].computed = 0;
+        sink += evaluate(pos, depth + 1);
+        n++;
+    }
+    while (depth > 0) {
+        depth--;
+        undoMove(depth, path[depth], pos);
+    }
+    return n;
+}
+
+double baselineSeconds = 0;
+
+void measure(const char* name, Evaluate evaluate, bool refresh) {
+    std::mt19937_64 rng(12345);
+    auto pos = std::make_unique<Position>();
+    auto buffer = std::make_unique<Move[]>(MOVE_BUFFER_SIZE);
+    pos->plyStack[0].moveListBegin = buffer.get();
+    i64 sink = 0;
+    u64 evaluations = 0;
+    i64 elapsed = 0;
+    for (int game = 0; game < 400; game++) {
+        setPositionFromFen(START_FEN, *pos);
+        // Move into the game first (not timed), then time a line from there.
+        for (int i = 0, plies = int(rng() % 60); i < plies; i++) {
+            generateLegal(0, buffer.get(), *pos);
+            const long count = pos->plyStack[0].moveListEnd - buffer.get();
+            if (!count) break;
+            playRootMove(*pos, buffer[rng() % count]);
+        }
+        pos->accumulators[0].computed = 0;
+        sink += evaluate(*pos, 0);
+        const i64 start = nowNs();
+        for (int line = 0; line < 100; line++) evaluations += lineEvaluations(*pos, rng, evaluate, refresh, sink);
+        elapsed += nowNs() - start;
+    }
+    const double seconds = double(elapsed) / 1e9;
+    if (!evaluate(*pos, 0) && baselineSeconds == 0) {
+        baselineSeconds = seconds;
+        std::printf("%-24s %9llu moves  %7.3f s (move generation and make/unmake alone)\n", name,
+                    (unsigned long long)evaluations, seconds);
+        return;
+    }
+    // The same lines with the same moves: what is left after the baseline is
+    // the evaluation itself.
+    std::printf("%-24s %9llu evals  %7.3f s  %6.2f M evals/s with the moves, %6.2f M evals/s alone  [%lld]\n", name,
+                (unsigned long long)evaluations, seconds, double(evaluations) / seconds / 1e6,
+                double(evaluations) / (seconds - baselineSeconds) / 1e6, (long long)(sink & 1));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    initTables();
+    initZobrist();
+    std::string error;
+    if (argc > 1 && std::string(argv[1]) != "-") {
+        if (!loadNetworkFile(argv[1], &error)) return std::fprintf(stderr, "%s: %s\n", argv[1], error.c_str()), 1;
+    } else {
+        auto net = std::make_unique<NetworkParameters>();
+        buildBootstrapNetwork(*net);
+        std::stringstream bytes;
+        writeNetwork(bytes, *net, "");
+        loadNetwork(bytes);
+    }
+    // Move generation and make/unmake alone, to subtract by eye.
+    measure("no evaluation (baseline)", [](Position&, int) -> i16 { return 0; }, false);
+    // "--avx2" measures the AVX2 incremental path alone (for profiling).
+    const bool avx2Only = argc > 2 && std::string(argv[2]) == "--avx2";
+    if (!avx2Only) {
+        measure("scalar, incremental", nnue::evaluateScalar, false);
+        measure("scalar, full refresh", nnue::evaluateScalar, true);
+    }
+#if defined(__AVX2__)
+    measure("AVX2, incremental", nnue::evaluateAvx2, false);
+    if (!avx2Only) measure("AVX2, full refresh", nnue::evaluateAvx2, true);
+#endif
+    return 0;
+}

@@ -1,0 +1,261 @@
+// The network: file loading and its failures, the feature index, the
+// incremental accumulator against an independent sum, the AVX2 path against
+// the scalar reference, a hand-computed output, and the bootstrap network.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "board/fen.h"
+#include "board/makemove.h"
+#include "board/movegen.h"
+#include "eval/netbuild.h"
+#include "eval/nnue.h"
+#include "platform/output.h"
+#include "test_util.h"
+
+namespace {
+
+int sq(const char* name) { return (name[0] - 'a') + 8 * (name[1] - '1'); }
+
+std::string serialise(const NetworkParameters& net, const std::string& description = "test") {
+    std::ostringstream out(std::ios::binary);
+    writeNetwork(out, net, description);
+    return out.str();
+}
+
+// Loads from bytes with the engine's output silenced.
+bool loadBytes(const std::string& bytes, std::string* error = nullptr) {
+    FILE* quiet = std::fopen("/dev/null", "w");
+    setOutputStream(quiet);
+    std::istringstream in(bytes, std::ios::binary);
+    const bool ok = loadNetwork(in, error);
+    setOutputStream(nullptr);
+    std::fclose(quiet);
+    return ok;
+}
+
+std::unique_ptr<NetworkParameters> randomNet(u64 seed, int range = 32) {
+    auto net = std::make_unique<NetworkParameters>();
+    buildRandomNetwork(*net, seed, range);
+    return net;
+}
+
+// The accumulator as a plain sum over the pieces on the board.
+void referenceAccumulator(const Position& pos, const NetworkParameters& net, i16 out[2][NET_HALF]) {
+    for (int persp = 0; persp < 2; persp++) {
+        for (int i = 0; i < NET_HALF; i++) out[persp][i] = net.ftBias[i];
+        for (int s = 0; s < 64; s++) {
+            if (!pos.board[s]) continue;
+            const i16* row = net.ftWeights + size_t(featureIndex(persp, pos.kingSquare(persp), pos.board[s], s)) * NET_HALF;
+            for (int i = 0; i < NET_HALF; i++) out[persp][i] = i16(out[persp][i] + row[i]);
+        }
+    }
+}
+
+struct Chess960Mode {
+    bool saved = chess960;
+    explicit Chess960Mode(bool on) { chess960 = on; }
+    ~Chess960Mode() { chess960 = saved; }
+};
+
+}  // namespace
+
+TEST(Network, FeatureIndexMirrorsForBlack) {
+    EXPECT_EQ(featureIndex(BLACK, sq("e8"), BKING, sq("e8")), featureIndex(WHITE, sq("e1"), WKING, sq("e1")));
+    EXPECT_EQ(featureIndex(BLACK, sq("g8"), BPAWN, sq("c7")), featureIndex(WHITE, sq("g1"), WPAWN, sq("c2")));
+    EXPECT_EQ(featureIndex(BLACK, sq("g8"), WQUEEN, sq("a1")), featureIndex(WHITE, sq("g1"), BQUEEN, sq("a8")));
+    // Own pieces first within a type; king square times 12 kinds times 64.
+    EXPECT_EQ(featureIndex(WHITE, sq("a1"), WPAWN, sq("a1")), 0);
+    EXPECT_EQ(featureIndex(WHITE, sq("a1"), BPAWN, sq("a1")), 64);
+    EXPECT_EQ(featureIndex(WHITE, sq("b1"), WPAWN, sq("a1")), 12 * 64);
+    EXPECT_EQ(featureIndex(WHITE, sq("h8"), BKING, sq("h8")), NET_FEATURES - 1);
+}
+
+TEST(Network, LoadingRefusesBadFilesAndKeepsTheNetworkInUse) {
+    initEngineForTests();
+    auto good = randomNet(1);
+    const std::string bytes = serialise(*good, "");
+    ASSERT_EQ(bytes.size(), NET_FILE_BYTES);
+    ASSERT_TRUE(loadBytes(bytes));
+    ASSERT_TRUE(netLoaded);
+    TestPosition p(START_FEN);
+    const i16 before = nnue::evaluateScalar(*p, 0);
+
+    auto other = randomNet(2);
+    std::string otherBytes = serialise(*other, "a description of some length");
+    std::string why;
+    const std::string truncated = otherBytes.substr(0, otherBytes.size() - 1);
+    EXPECT_FALSE(loadBytes(truncated, &why));
+    EXPECT_EQ(why, "the file is truncated");
+    EXPECT_FALSE(netLoaded);
+    EXPECT_FALSE(loadBytes(otherBytes + "x", &why));
+    EXPECT_EQ(why, "the file is longer than a network");
+    EXPECT_FALSE(loadBytes(otherBytes.substr(0, 7), &why));
+    EXPECT_EQ(why, "the file ends inside its header");
+    std::string huge = otherBytes;
+    const u32 wild = 0xFFFFFFF0u;
+    std::memcpy(huge.data() + 8, &wild, 4);
+    EXPECT_FALSE(loadBytes(huge, &why));
+    EXPECT_FALSE(loadBytes("", &why));
+
+    // The refused files changed nothing: the first network still answers.
+    p->accumulators[0].computed = 0;
+    EXPECT_EQ(nnue::evaluateScalar(*p, 0), before);
+    EXPECT_EQ(currentNetwork()->ftWeights[12345], good->ftWeights[12345]);
+    // A good file named afterwards works at once.
+    EXPECT_TRUE(loadBytes(otherBytes));
+    EXPECT_TRUE(netLoaded);
+    EXPECT_EQ(currentNetwork()->l1Weights[77], other->l1Weights[77]);
+
+    std::string missing;
+    EXPECT_FALSE(loadNetworkFile("/nonexistent/dir/net.nnue", &missing));
+    EXPECT_FALSE(netLoaded);
+    EXPECT_EQ(missing, "the file cannot be opened");
+}
+
+// Along random lines of play (captures, promotions, castling in both modes,
+// en passant, king moves, null moves) the incrementally kept accumulator of
+// every ply equals the plain sum, for both implementations.
+TEST(Network, IncrementalAccumulatorEqualsTheSum) {
+    auto net = randomNet(3, 500);
+    ASSERT_TRUE(loadBytes(serialise(*net)));
+    std::mt19937_64 rng(5);
+    static i16 expected[2][NET_HALF];
+    int checks = 0;
+    for (int game = 0; game < 60; game++) {
+        const bool frc = game % 2;
+        Chess960Mode mode(frc);
+        TestPosition p(frc ? chess960StartFen(int(rng() % 960)) : std::string(START_FEN));
+        playRandomMoves(*p, int(rng() % 40), rng);
+        Position& pos = *p;
+        for (int impl = 0; impl < 2; impl++) {
+            auto compute = [impl](Position& x, int ply) {
+#if defined(__AVX2__)
+                if (impl) return nnue::computeAccumulatorAvx2(x, ply);
+#endif
+                nnue::computeAccumulatorScalar(x, ply);
+            };
+            Move path[24];
+            bool nullMove[24];
+            int depth = 0;
+            for (int step = 0; step < 150; step++) {
+                if (depth > 0 && (depth >= 20 || rng() % 4 == 0)) {  // go back up
+                    depth--;
+                    if (nullMove[depth])
+                        undoNullMove(depth, pos);
+                    else
+                        undoMove(depth, path[depth], pos);
+                } else {
+                    generateLegal(depth, pos.plyStack[depth].moveListBegin, pos);
+                    const long n = pos.plyStack[depth].moveListEnd - pos.plyStack[depth].moveListBegin;
+                    const bool tryNull = !pos.plyStack[depth].inCheck && rng() % 8 == 0;
+                    if (n == 0 && !tryNull) continue;
+                    nullMove[depth] = tryNull;
+                    if (tryNull) {
+                        doNullMove(depth, pos);
+                    } else {
+                        path[depth] = pos.plyStack[depth].moveListBegin[rng() % n];
+                        doMove(depth, path[depth], pos);
+                    }
+                    depth++;
+                }
+                if (rng() % 3 == 0) continue;  // leave some plies uncomputed
+                compute(pos, depth);
+                referenceAccumulator(pos, *net, expected);
+                ASSERT_EQ(std::memcmp(expected, pos.accumulators[depth].values, sizeof expected), 0)
+                    << positionToFen(pos) << " ply " << depth << " impl " << impl;
+                checks++;
+            }
+            while (depth > 0) {
+                depth--;
+                nullMove[depth] ? undoNullMove(depth, pos) : undoMove(depth, path[depth], pos);
+            }
+            EXPECT_EQ(checkConsistency(pos), "");
+        }
+    }
+    EXPECT_GT(checks, 5000);
+}
+
+#if defined(__AVX2__)
+TEST(Network, Avx2EqualsScalar) {
+    std::mt19937_64 rng(11);
+    for (u64 seed : {21u, 22u, 23u}) {
+        auto net = randomNet(seed, int(8 + seed * 4));
+        ASSERT_TRUE(loadBytes(serialise(*net)));
+        for (int game = 0; game < 40; game++) {
+            TestPosition p(START_FEN);
+            playRandomMoves(*p, int(rng() % 80), rng);
+            p->accumulators[0].computed = 0;
+            const i16 simd = nnue::evaluateAvx2(*p, 0);
+            i16 simdValues[2][NET_HALF];
+            std::memcpy(simdValues, p->accumulators[0].values, sizeof simdValues);
+            p->accumulators[0].computed = 0;
+            const i16 scalar = nnue::evaluateScalar(*p, 0);
+            ASSERT_EQ(simd, scalar) << positionToFen(*p);
+            ASSERT_EQ(std::memcmp(simdValues, p->accumulators[0].values, sizeof simdValues), 0);
+        }
+    }
+}
+#endif
+
+TEST(Network, HandComputedOutputAndScaling) {
+    auto net = std::make_unique<NetworkParameters>();
+    std::memset(net.get(), 0, sizeof *net);
+    // One feature row: White's view of a white queen on d1 with the king on e1.
+    net->ftWeights[size_t(featureIndex(WHITE, sq("e1"), WQUEEN, sq("d1"))) * NET_HALF + 0] = 100;
+    net->ftBias[1] = 300;  // clamps to 127 in both perspectives
+    net->l1Weights[0 * NET_INPUTS + 0] = 64;   // side to move, channel 0
+    net->l1Weights[1 * NET_INPUTS + 257] = 32; // other side, channel 1
+    net->l1Bias[1] = 64;
+    net->l2Weights[0 * NET_L1 + 0] = 64;
+    net->l2Weights[1 * NET_L1 + 1] = 64;
+    net->outWeights[0] = 10;
+    net->outWeights[1] = -2;
+    net->outBias = 7;
+    ASSERT_TRUE(loadBytes(serialise(*net)));
+
+    // h1 = [100, (32 x 127 + 64) >> 6 = 64], out = 7 + 10 x 100 - 2 x 64.
+    TestPosition white("4k3/8/8/8/8/8/8/3QK3 w - - 0 1");
+    EXPECT_EQ(nnue::rawOutputScalar(*white, 0), 879);
+    const int factor = (0 + 55) * 16 + 4 * 11;
+    EXPECT_EQ(nnue::evaluateScalar(*white, 0), factor * 879 / 24576);
+    // Black to move: Black's view has no such feature, the other half still does.
+    TestPosition black("4k3/8/8/8/8/8/8/3QK3 b - - 0 1");
+    EXPECT_EQ(nnue::rawOutputScalar(*black, 0), 7 - 128);
+    EXPECT_EQ(nnue::evaluateScalar(*black, 0), factor * (7 - 128) / 24576);
+    // Pawns and phase enter the factor: (2 + 55) x 16 + 4 x 11.
+    TestPosition pawns("4k3/7p/8/8/8/8/P7/3QK3 w - - 0 1");
+    EXPECT_EQ(nnue::scaleOutput(*pawns, 24576), (2 + 55) * 16 + 4 * 11);
+    TestPosition bare("4k3/8/8/8/8/8/8/4K3 w - - 0 1");
+    EXPECT_EQ(nnue::scaleOutput(*bare, 24576), 880);
+    TestPosition full(START_FEN);
+    EXPECT_EQ(nnue::scaleOutput(*full, 24576), 1400);
+#if defined(__AVX2__)
+    white->accumulators[0].computed = 0;
+    EXPECT_EQ(nnue::evaluateAvx2(*white, 0), factor * 879 / 24576);
+#endif
+}
+
+TEST(Network, BootstrapFollowsTheMaterialBalance) {
+    auto net = std::make_unique<NetworkParameters>();
+    buildBootstrapNetwork(*net);
+    ASSERT_TRUE(loadBytes(serialise(*net)));
+    TestPosition start(START_FEN);
+    EXPECT_EQ(evaluateNetwork(*start, 0), 0);
+    TestPosition upQueen("rnb1kbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1");
+    const int white = evaluateNetwork(*upQueen, 0);
+    EXPECT_GT(white, 1000);
+    EXPECT_LT(white, 1400);
+    TestPosition upQueenBlack("rnb1kbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQkq - 0 1");
+    EXPECT_EQ(evaluateNetwork(*upQueenBlack, 0), -white);
+    TestPosition upPawn("rnbqkbnr/ppppppp1/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1");
+    const int pawn = evaluateNetwork(*upPawn, 0);
+    EXPECT_GT(pawn, 60);
+    EXPECT_LT(pawn, 180);
+    // Placement counts: a centralised knight beats one in the corner.
+    TestPosition centre("4k3/8/8/8/3N4/8/8/4K3 w - - 0 1");
+    TestPosition corner("4k3/8/8/8/8/8/8/N3K3 w - - 0 1");
+    EXPECT_GT(evaluateNetwork(*centre, 0), evaluateNetwork(*corner, 0));
+}
