@@ -538,3 +538,14 @@ u64 countLegal(int ply, Move* out, Position& pos) {
     pos.plyStack[ply].inCheck = isInCheck(pos);
     return pos.sideToMove == WHITE ? countLegalMoves<WHITE>(ply, out, pos) : countLegalMoves<BLACK>(ply, out, pos);
 }
+
+bool castlingIsPseudoLegal(int ply, Move move, Position& pos) {
+    const PlyState& st = pos.plyStack[ply];
+    if (st.inCheck || !(st.castlingRights & (5 << pos.sideToMove))) return false;
+    Move list[2];
+    Move* end = pos.sideToMove == WHITE ? castlingMoves<WHITE>(list, pos, st.castlingRights)
+                                        : castlingMoves<BLACK>(list, pos, st.castlingRights);
+    for (Move* m = list; m < end; m++)
+        if (sameMove(*m, move)) return true;
+    return false;
+}

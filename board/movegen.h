@@ -31,5 +31,8 @@ u64 countLegal(int ply, Move* out, Position& pos);
 // Legality of a pseudo-legal move of a side that is not in check.
 bool isLegal(int ply, Move move, Position& pos);
 
+// Whether a castling move is among those generateQuiets would produce.
+bool castlingIsPseudoLegal(int ply, Move move, Position& pos);
+
 // Complement of the side to move's pieces pinned to its king.
 u64 computeNotPinned(const Position& pos);

@@ -11,6 +11,11 @@
 struct PawnCacheEntry;
 struct EvalCacheEntry;
 
+// Continuation histories: for the (piece - 2, to) of an earlier move, a
+// table of scores by the (piece - 2, to) of the move being considered.
+using PieceToHistory = i16[12][64];
+using ContinuationHistory = PieceToHistory[12][64];
+
 // Piece changes of one move, consumed by the network accumulator update.
 // A `to` of OFF_BOARD means the piece was removed, a `from` of OFF_BOARD that
 // it was added (the new piece of a promotion).
@@ -37,9 +42,10 @@ struct PlyState {
     u64 savedKey;
     u64 savedPawnKingKey;
     Move* moveListEnd;        // one past the last move generated at this ply
-    Move* moveCursor;         // move-picker state
-    Move* quietsBegin;
-    Move* badCapturesEnd;
+    Move* moveCursor;         // move-picker state: next entry to look at
+    Move* capturesEnd;        // end of the captures (killers are stored behind them)
+    Move* quietsStart;        // where the quiet moves are generated
+    Move* scan;               // rescan position of the losing-capture stage
     Move* moveListBegin;      // the next ply's list starts where this one ends
     Move currentMove;         // the move made at this ply
     Move ttMove;
@@ -71,13 +77,23 @@ struct Position {
     u8 sideToMove;
     PawnCacheEntry* pawnCache;
     EvalCacheEntry* evalCache;
-    u64 nodes;
-    u64 qnodes;
+    ContinuationHistory* followUpHistory;     // the thread's tables (see search/movepick.h)
+    ContinuationHistory* counterMoveHistory;
+    u64 searchNodes;
+    u64 quiescenceNodes;
+    u64 tbHits;
     i16 gamePly;              // entries in keyHistory
     i16 rule50;
-    i32 nodeCountdown;
+    i32 nodeCountdown;        // nodes until the next look at the clock
     i32 threadIndex;
     u8 selDepth;
+    u8 pvLast;                // last ply of the extracted principal variation
+    u8 rootDepthComplete;
+    i16 rootScore;
+    i16 rootDepth;
+    i16 bestMoveChanges;
+    i16 history[12][64];      // quiet-move history by (piece - 2, to)
+    u32 counterMoves[12][64]; // refutation of the previous move by (piece - 2, to)
     i8 castleRookSquare[4];   // [side] king's side, [2 + side] queen's side
     DirtyPieces dirtyPieces[MAX_PLY + 1];
     Accumulator accumulators[MAX_PLY + 1];

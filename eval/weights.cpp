@@ -73,3 +73,178 @@ Score pieceSquareScore[6][NOFSQUARES] = {
     },
 };
 // clang-format on
+
+// ---------------------------------------------------------------------------
+// Hand-written evaluation.
+// clang-format off
+
+Score passedEnemyKing[8] = {X(0, 0), X(0, 2), X(0, 4), X(0, 10), X(0, 18), X(0, 35), X(0, 49), X(0, 0)};
+Score passedOwnKing[8] = {X(0, 0), X(0, -2), X(0, -4), X(0, -8), X(0, -11), X(0, -21), X(0, -32), X(0, 0)};
+
+Score passedPawnSquare[NOFSQUARES] = {
+    X(  0,  0), X(  0,  0), X(  0,  0), X(  0,  0), X(  0,  0), X(  0,  0), X(  0,  0), X(  0,  0),
+    X(114, 40), X(131, 57), X(140, 64), X(179, 51), X(158, 69), X(170, 38), X( 64, 76), X( 91, 53),
+    X( 59, 87), X( 66, 94), X( 68, 91), X( 75, 55), X( 66, 60), X( 65, 81), X( 55, 86), X( 56, 90),
+    X( 24, 54), X( 23, 58), X( 26, 51), X( 21, 54), X( 22, 55), X( 15, 57), X( 20, 65), X( 20, 58),
+    X(  7, 32), X(  0, 40), X(-13, 36), X(-10, 30), X(-14, 34), X(-18, 38), X(-16, 48), X( -5, 36),
+    X(-11, 21), X(-15, 26), X(-19, 18), X(-19, 15), X(-12, 14), X(-26, 15), X(-25, 27), X( -4, 14),
+    X(-25, 23), X(-22, 26), X(-15, 11), X(-17,  6), X( -6, -4), X(-19,  7), X(-20, 20), X(  2,  8),
+    X(  0,  0), X(  0,  0), X(  0,  0), X(  0,  0), X(  0,  0), X(  0,  0), X(  0,  0), X(  0,  0),
+};
+
+Score candidatePassed[2][8] = {
+    {X(0, 0), X(-44, -10), X(-17, 7), X(-21, 24), X(-12, 46), X(29, 29), X(0, 0), X(0, 0)},
+    {X(0, 0), X(-21, 17), X(-6, 18), X(0, 38), X(35, 62), X(64, 46), X(0, 0), X(0, 0)},
+};
+Score isolated[8] = {X(1, -4), X(-5, -10), X(-8, -7), X(-8, -7), X(-12, -9), X(-8, -7), X(-11, -4), X(-1, -4)};
+Score doubled[8] = {
+    X(-28, -32), X(-12, -18), X(-12, -19), X(-10, -25), X(-19, -16), X(-12, -11), X(-9, -20), X(-20, -36),
+};
+Score backward[8] = {
+    X(-7, -13), X(-13, -14), X(-10, -13), X(-10, -12), X(-14, -11), X(-10, -15), X(-13, -18), X(0, -16),
+};
+Score supported[8] = {X(0, 0), X(0, 0), X(12, 10), X(8, 9), X(18, 15), X(41, 57), X(154, 76), X(0, 0)};
+Score phalanxBonus[8] = {X(0, 0), X(0, 1), X(6, 2), X(9, 3), X(14, 19), X(57, 62), X(191, 46), X(0, 0)};
+Score isolatedNearKing = X(0, -6);
+Score doubledNearKing = X(4, 7);
+Score backwardNearKing = X(-2, 0);
+
+// The a- and g-file rows of variant 0, the b-file rows of variants 1 and 3
+// and the g-file row of variant 2 are reference rows. The others were derived
+// from them, pending a tuning run: variant 0 interpolates linearly (rounded)
+// between its a- and g-file rows on files b-f, and its h-file repeats the
+// a-file (both are edge files). Each other variant takes variant 0's shape
+// (variant 3: variant 1's) file by file and adds the difference its reference
+// row shows against the same file of that base variant; variant 3 leaves out
+// the extreme b-file value at distance 1 and keeps variant 1's entries there.
+// The blocked variants hold X(10, 10) at the unreachable distances 0 and 7.
+Score kingPawnTable[4][8][8] = {
+    {   // variant 0
+        {X(   2, 49), X(  67, 32), X( -22, 31), X(  -5,  9), X(   0,  3), X(   8,  3), X(   2,  5), X( -16,  8)},  // a
+        {X(   6, 49), X(  62, 31), X( -21, 30), X(  -3, 10), X(   4,  3), X(  13,  2), X(   7,  4), X( -16,  9)},  // b
+        {X(  10, 49), X(  56, 30), X( -20, 29), X(  -1, 10), X(   7,  3), X(  18,  0), X(  12,  2), X( -15, 10)},  // c
+        {X(  14, 50), X(  51, 30), X( -20, 28), X(   0, 10), X(  10,  4), X(  22, -2), X(  16,  0), X( -15, 11)},  // d
+        {X(  19, 50), X(  46, 29), X( -19, 28), X(   2, 11), X(  14,  4), X(  27, -3), X(  21, -1), X( -15, 12)},  // e
+        {X(  23, 50), X(  40, 28), X( -18, 27), X(   4, 12), X(  18,  4), X(  32, -4), X(  26, -2), X( -14, 13)},  // f
+        {X(  27, 50), X(  35, 27), X( -17, 26), X(   6, 12), X(  21,  4), X(  37, -6), X(  31, -4), X( -14, 14)},  // g
+        {X(   2, 49), X(  67, 32), X( -22, 31), X(  -5,  9), X(   0,  3), X(   8,  3), X(   2,  5), X( -16,  8)},  // h
+    },
+    {   // variant 1
+        {X(  10, 10), X( -29,-17), X( -36, -4), X(  44,-11), X(  12,  1), X(  41,-26), X(  27,  4), X(  10, 10)},  // a
+        {X(  10, 10), X( -34,-18), X( -35, -5), X(  46,-10), X(  16,  1), X(  46,-27), X(  32,  3), X(  10, 10)},  // b
+        {X(  10, 10), X( -40,-19), X( -34, -6), X(  48,-10), X(  19,  1), X(  51,-29), X(  37,  1), X(  10, 10)},  // c
+        {X(  10, 10), X( -45,-19), X( -34, -7), X(  49,-10), X(  22,  2), X(  55,-31), X(  41, -1), X(  10, 10)},  // d
+        {X(  10, 10), X( -50,-20), X( -33, -7), X(  51, -9), X(  26,  2), X(  60,-32), X(  46, -2), X(  10, 10)},  // e
+        {X(  10, 10), X( -56,-21), X( -32, -8), X(  53, -8), X(  30,  2), X(  65,-33), X(  51, -3), X(  10, 10)},  // f
+        {X(  10, 10), X( -61,-22), X( -31, -9), X(  55, -8), X(  33,  2), X(  70,-35), X(  56, -5), X(  10, 10)},  // g
+        {X(  10, 10), X( -29,-17), X( -36, -4), X(  44,-11), X(  12,  1), X(  41,-26), X(  27,  4), X(  10, 10)},  // h
+    },
+    {   // variant 2
+        {X( -28, 51), X(  74, 33), X(  -5, 31), X(   5, 13), X(   2, 15), X(  -7, 19), X( -10, 18), X(   7,  3)},  // a
+        {X( -24, 51), X(  69, 32), X(  -4, 30), X(   7, 14), X(   6, 15), X(  -2, 18), X(  -5, 17), X(   7,  4)},  // b
+        {X( -20, 51), X(  63, 31), X(  -3, 29), X(   9, 14), X(   9, 15), X(   3, 16), X(   0, 15), X(   8,  5)},  // c
+        {X( -16, 52), X(  58, 31), X(  -3, 28), X(  10, 14), X(  12, 16), X(   7, 14), X(   4, 13), X(   8,  6)},  // d
+        {X( -11, 52), X(  53, 30), X(  -2, 28), X(  12, 15), X(  16, 16), X(  12, 13), X(   9, 12), X(   8,  7)},  // e
+        {X(  -7, 52), X(  47, 29), X(  -1, 27), X(  14, 16), X(  20, 16), X(  17, 12), X(  14, 11), X(   9,  8)},  // f
+        {X(  -3, 52), X(  42, 28), X(   0, 26), X(  16, 16), X(  23, 16), X(  22, 10), X(  19,  9), X(   9,  9)},  // g
+        {X( -28, 51), X(  74, 33), X(  -5, 31), X(   5, 13), X(   2, 15), X(  -7, 19), X( -10, 18), X(   7,  3)},  // h
+    },
+    {   // variant 3
+        {X(  10, 10), X( -29,-17), X( -38, -2), X(  18, -2), X(  10,  2), X(   9,-12), X(  72,-54), X(  10, 10)},  // a
+        {X(  10, 10), X(-432,-48), X( -37, -3), X(  20, -1), X(  14,  2), X(  14,-13), X(  77,-55), X(  10, 10)},  // b
+        {X(  10, 10), X( -40,-19), X( -36, -4), X(  22, -1), X(  17,  2), X(  19,-15), X(  82,-57), X(  10, 10)},  // c
+        {X(  10, 10), X( -45,-19), X( -36, -5), X(  23, -1), X(  20,  3), X(  23,-17), X(  86,-59), X(  10, 10)},  // d
+        {X(  10, 10), X( -50,-20), X( -35, -5), X(  25,  0), X(  24,  3), X(  28,-18), X(  91,-60), X(  10, 10)},  // e
+        {X(  10, 10), X( -56,-21), X( -34, -6), X(  27,  1), X(  28,  3), X(  33,-19), X(  96,-61), X(  10, 10)},  // f
+        {X(  10, 10), X( -61,-22), X( -33, -7), X(  29,  1), X(  31,  3), X(  38,-21), X( 101,-63), X(  10, 10)},  // g
+        {X(  10, 10), X( -29,-17), X( -38, -2), X(  18, -2), X(  10,  2), X(   9,-12), X(  72,-54), X(  10, 10)},  // h
+    },
+};
+
+int shelterSquare[NOFSQUARES] = {
+      0,   0,   0,   0,   0,   0,   0,   0,
+     77, 109, 234, 118, 148, 238,  96,  39,
+    118, 182, 190, 148,  72,  86, 102,  45,
+     34,  74,  72,  52,  24,   9,  25,  18,
+     28,  22,   8,   7,   9,   2,   5,  12,
+     39,  37,  11,  12,  15,   3,  19,  15,
+     34,  47,  41,  29,  17,  34,  29,  12,
+      0,   0,   0,   0,   0,   0,   0,   0,
+};
+
+Score pinnedPiece[2][4] = {
+    {X(47, 32), X(55, 40), X(29, 57), X(56, 60)},    // square not attacked by an enemy pawn
+    {X(34, -4), X(47, -7), X(26, 28), X(74, -165)},  // square attacked by an enemy pawn
+};
+Score discoveredAttack[4] = {X(24, 20), X(31, 19), X(20, 51), X(77, 95)};
+Score outpost[2][2] = {
+    {X(11, -20), X(29, 7)},   // knight: not pawn-defended, pawn-defended
+    {X(12, -5), X(38, 4)},    // bishop
+};
+
+Score knightMobility[9] = {
+    X(-31, 5), X(-29, -57), X(-9, -4), X(0, 30), X(11, 38), X(14, 53), X(20, 57), X(28, 57), X(38, 47),
+};
+Score bishopMobility[14] = {
+    X(-62, -3), X(-49, -64), X(-25, -24), X(-18, 5), X(-8, 15), X(-1, 31), X(1, 44), X(2, 49),
+    X(2, 58), X(8, 61), X(11, 60), X(29, 54), X(41, 61), X(55, 44),
+};
+Score rookMobility[15] = {
+    X(-8, -31), X(-42, -52), X(-9, -57), X(2, -17), X(5, 4), X(4, 23), X(5, 34), X(12, 35),
+    X(18, 40), X(24, 42), X(27, 48), X(33, 51), X(35, 55), X(45, 47), X(77, 28),
+};
+Score queenMobility[28] = {
+    X(-45, -40), X(-69, -12), X(-68, -7), X(-71, 2), X(-50, -51), X(-32, -65), X(-27, -40), X(-26, -16),
+    X(-23, -9), X(-21, 10), X(-17, 16), X(-15, 28), X(-12, 26), X(-10, 33), X(-9, 35), X(-10, 42),
+    X(-8, 43), X(-12, 46), X(-14, 51), X(-8, 44), X(-8, 41), X(-1, 36), X(-1, 37), X(-1, 30),
+    X(-1, 25), X(-13, 26), X(15, 35), X(37, 6),
+};
+
+Score rookSemiOpenFile = X(8, 13);
+Score rookOpenFile = X(25, 8);
+Score rookOnSeventh = X(2, 31);
+Score queenOnSeventh = X(-36, 38);
+Score minorKingDistance = X(-1, -2);
+Score bishopBlockedPawns = X(-3, -14);
+Score bishopPair = X(20, 58);
+int kingAttackWeight[4] = {13, 15, 24, 19};
+
+Score pushMobility = X(-2, 6);
+Score minorHangingToHeavy = X(-28, -40);
+Score rookAttackedByLesser = X(-41, -22);
+Score queenAttacked = X(-44, -9);
+Score safePawnPushThreat = X(14, 19);
+Score minorAttackedByPawn = X(-45, -57);
+Score weakPawn = X(-13, -30);
+Score pieceDefendedOnce = X(-6, -11);
+Score minorAttackedByMinor = X(-22, -30);
+Score passedStopControl = X(0, 9);
+Score minorBehindPawn = X(5, 11);
+Score pawnlessFlank = X(-20, -12);
+Score spaceWeight[17] = {
+    X(0, 0), X(0, 0), X(225, 1), X(5, -1), X(8, -4), X(2, -3), X(-3, -2), X(-6, -1), X(-6, -1),
+    X(-6, 1), X(-5, 1), X(-4, 2), X(-3, 3), X(-2, 3), X(-2, 7), X(-2, 10), X(-2, -274),
+};
+
+int queenCheckWeight = 282;
+int rookCheckWeight = 289;
+int bishopCheckWeight = 179;
+int knightCheckWeight = 373;
+int unsafeCheckWeight = 57;
+int weakKingZoneWeight = 85;
+int kingAttackCountWeight = 81;
+int noQueenDanger = -547;
+int flankAttackWeight = 11;
+int flankAttackOffset = 23;
+int pinnedNearKingWeight = -14;
+int kingDangerThreshold = 100;
+
+int complexityPawn = 4;
+int complexityBothFlanks = 67;
+int complexityPawnEnding = 78;
+int complexityOffset = -102;
+Score tempoBonus = X(25, 17);
+
+int handWrittenBalance = 400;
+// clang-format on
+

@@ -7,17 +7,19 @@
 #include "board/attacks.h"
 #include "board/fen.h"
 #include "board/perft.h"
+#include "eval/evaluate.h"
 #include "eval/nnue.h"
 #include "platform/output.h"
 #include "platform/paths.h"
 #include "search/threads.h"
+#include "search/timeman.h"
 #include "search/tt.h"
+#include "uci/bench.h"
+#include "uci/go.h"
 #include "uci/hashreport.h"
 #include "uci/options.h"
 #include "uci/position_cmd.h"
 
-i32 gameStage = 0;
-bool newGameFlag = true;
 std::string netFileName = DEFAULT_NET_FILE;
 
 namespace {
@@ -50,7 +52,9 @@ std::string pathArgument(std::istringstream& words) {
 }
 
 void ucinewgame() {
+    finishSearch();
     ttClear();
+    clearHistories();
     gameStage = 0;
     newGameFlag = true;
     // Forget the earlier positions, but not the current one: the history
@@ -80,6 +84,7 @@ void startEngine() {
     if (!netLoaded)
         say("info string NetFile not found/correct: " + netFileName + ". Unable to calculate the best move for a position.");
     setPositionFromFen(START_FEN, rootPosition);
+    setThreadCount(threadCount);
 }
 
 bool executeCommand(const std::string& text) {
@@ -95,7 +100,7 @@ bool executeCommand(const std::string& text) {
     } else if (command == "position") {
         positionCommand(words);
     } else if (command == "go") {
-        notAvailableYet(command);
+        goCommand(words);
     } else if (command == "ponderhit") {
         if (readyToStop)
             stopSearch = true;
@@ -106,21 +111,37 @@ bool executeCommand(const std::string& text) {
     } else if (command == "uci") {
         printUciReply();
     } else if (command == "setoption") {
+        finishSearch();
         setoptionCommand(words);
     } else if (command == "isready") {
         say("readyok");
     } else if (command == "rtest") {
+        finishSearch();
         runPerftChecks(pathArgument(words));
     } else if (command == "rtestRFC") {
+        finishSearch();
         runPerftChecksAllDepths(pathArgument(words));
     } else if (command == "perft") {
+        finishSearch();
         perftWord(words);
     } else if (command == "texel") {
         notAvailableYet(command);
     } else if (command == "showboard") {
         write(boardDiagram(rootPosition));
     } else if (command == "evil") {
-        notAvailableYet(command);
+        // A scratch copy with caches of its own, so the root record and the
+        // search threads' caches stay untouched; emptied each time, since a
+        // network loaded in between would make a cached value stale.
+        static Position scratch;
+        static EvalCaches scratchCaches;
+        scratch = rootPosition;
+        clearEvalCaches(scratchCaches);
+        attachEvalCaches(scratch, scratchCaches);
+        recomputeSums(scratch);
+        scratch.accumulators[0].computed = 0;
+        say("Evaluation : " + std::to_string(evaluate(0, scratch)));
+    } else if (command == "bench") {
+        benchCommand(words);
     } else if (command == "hashstats") {
         printHashStatistics();
     } else if (command == "help") {
@@ -140,4 +161,7 @@ void commandLoop() {
     }
 }
 
-void shutDownEngine() { flushOutput(); }
+void shutDownEngine() {
+    setThreadCount(0);  // waits for a running search to print its move
+    flushOutput();
+}

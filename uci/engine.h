@@ -14,9 +14,6 @@ inline constexpr const char* BUILD_SUFFIX = " generic";
 inline constexpr const char* ENGINE_AUTHOR = "Tesserwick";
 inline constexpr const char* DEFAULT_NET_FILE = "220321-307.nnue";
 
-// Game progress seen by time allocation: half-moves played, 1024 = unknown.
-extern i32 gameStage;
-extern bool newGameFlag;
 extern std::string netFileName;
 
 // Banner, tables, hash table, network, start position.

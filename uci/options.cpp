@@ -6,15 +6,13 @@
 #include "board/movegen.h"
 #include "eval/nnue.h"
 #include "platform/output.h"
+#include "platform/numa.h"
 #include "search/threads.h"
+#include "search/timeman.h"
 #include "search/tt.h"
+#include "tablebase/tablebase.h"
 #include "uci/engine.h"
 
-int moveOverhead = 100;
-bool ponderEnabled = false;
-int syzygyProbeDepth = 0;
-std::string syzygyPath = "<empty>";
-int windowsNumaNode = 0;
 
 bool readInteger(const std::string& text, long& value) {
     const char* s = text.c_str();
@@ -75,6 +73,7 @@ void setoptionCommand(std::istringstream& words) {
     } else if (name == "Threads") {
         if (!spinValue(name, value, 1, 256, v)) return;
         threadCount = v;
+        setThreadCount(v);
         say("info string Number of threads set to : " + std::to_string(v));
     } else if (name == "MoveOverhead") {
         if (!spinValue(name, value, 1, 60000, moveOverhead)) return;
@@ -84,19 +83,27 @@ void setoptionCommand(std::istringstream& words) {
         say("info string Ponder set to : " + std::to_string(int(ponderEnabled)));
     } else if (name == "SyzygyPath") {
         syzygyPath = value;
-        say("info string Syzygy tablebases are not available in this build yet");
+        if (tbInit(syzygyPath) && tbLargest > 0)
+            say("info string Syzygy tablebases used from directory : " + syzygyPath);
+        else
+            say("info string No Syzygy tablebases found in directory :" + syzygyPath);
     } else if (name == "SyzygyProbeDepth") {
         if (!spinValue(name, value, 0, 127, syzygyProbeDepth)) return;
         say("info string SyzygyProbeDepth set to: " + std::to_string(syzygyProbeDepth));
     } else if (name == "WindowsNumaNode") {
         if (!spinValue(name, value, 0, 4, v)) return;
-        windowsNumaNode = v;
+        if (v != numaNodeOption) {
+            numaNodeOption = v;
+            setThreadCount(threadCount);  // every thread binds anew
+        }
         say("info string WindowsNumaNode set to: " + std::to_string(v));
     } else if (name == "NetFile") {
         if (value.empty() || value == "<empty>") return;
         netFileName = value;
         std::string why;
-        if (loadNetworkFile(netFileName, &why))
+        const bool loaded = loadNetworkFile(netFileName, &why);
+        clearThreadEvalCaches();  // cached values came from the old network
+        if (loaded)
             say("info string NetFile used : " + netFileName);
         else
             say("info string NetFile not found/correct: " + netFileName +

@@ -4,11 +4,6 @@
 #include <sstream>
 #include <string>
 
-extern int moveOverhead;
-extern bool ponderEnabled;
-extern int syzygyProbeDepth;
-extern std::string syzygyPath;
-extern int windowsNumaNode;
 
 void printUciReply();
 void setoptionCommand(std::istringstream& words);

@@ -6,6 +6,7 @@
 #include "board/makemove.h"
 #include "board/movegen.h"
 #include "platform/output.h"
+#include "search/timeman.h"
 #include "uci/engine.h"
 
 void applyRootMove(Move move) { playRootMove(rootPosition, move); }

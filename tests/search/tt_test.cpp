@@ -100,8 +100,8 @@ TEST(HashTable, ClearWithSeveralThreadsZeroesEverythingAndRestartsGenerations) {
     SmallTable t;
     ASSERT_TRUE(ttResize(4));
     const int savedThreads = threadCount;
-    for (int threads : {1, 3, 7}) {
-        threadCount = threads;
+    for (int count : {1, 3, 7}) {
+        threadCount = count;
         for (int i = 0; i < 5; i++) ttNewSearch();
         for (u64 c = 0; c <= ttMask; c += 97) ttStore(c * 7919 + 1, makeMove(1, 2, 0), 1, 1, BOUND_EXACT);
         // Fill the last cluster so that the remainder share is checked too.
@@ -111,7 +111,7 @@ TEST(HashTable, ClearWithSeveralThreadsZeroesEverythingAndRestartsGenerations) {
         for (u64 c = 0; c <= ttMask; c++)
             for (int i = 0; i < 4; i++)
                 nonZero += ttClusters[c].entry[i].load() != 0 || ttClusters[c].keys[i].load() != 0;
-        EXPECT_EQ(nonZero, 0u) << threads;
+        EXPECT_EQ(nonZero, 0u) << count;
         EXPECT_EQ(searchCounter, 0u);
         ttNewSearch();
         EXPECT_EQ(ttGeneration, 0);

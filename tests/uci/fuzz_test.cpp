@@ -20,6 +20,7 @@
 #include "search/tt.h"
 #include "test_util.h"
 #include "uci/engine.h"
+#include "tablebase/tablebase.h"
 #include "uci/options.h"
 
 namespace {

@@ -1,0 +1,89 @@
+#include "search/timeman.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "board/position.h"
+#include "search/search.h"
+#include "search/threads.h"
+
+i32 clockTime[2] = {900000, 900000};
+i32 clockInc[2] = {0, 0};
+i32 movesToGo = 30;
+bool movesToGoGiven = false;
+i32 depthLimit = 0;
+i32 mateLimit = 0;
+i64 nodeLimit = 0;
+i32 moveTime = 0;
+i32 gameStage = 0;
+bool newGameFlag = true;
+i32 moveOverhead = 100;
+bool ponderEnabled = false;
+i32 softTimeMs = 0;
+float timeFactor = 1.0f;
+float incrementFactor = 1.37f;
+
+void resetLimits() {
+    clockTime[0] = clockTime[1] = 900000;
+    clockInc[0] = clockInc[1] = 0;
+    movesToGo = 30;
+    movesToGoGiven = false;
+    depthLimit = mateLimit = moveTime = 0;
+    nodeLimit = 0;
+    infiniteSearch = false;
+}
+
+void allocateTime() {
+    const int side = rootPosition.sideToMove;
+    const i32 t = clockTime[side], inc = clockInc[side];
+    const int g = gameStage;
+    // "movestogo 0" would divide by zero below: it is read as no movestogo.
+    const bool withMovesToGo = movesToGoGiven && movesToGo > 0;
+
+    float share, hardShare = 0.5f;
+    if (!withMovesToGo) {
+        share = threadCount < 4 ? 0.66f : threadCount < 32 ? 0.76f : threadCount < 129 ? 0.86f : 0.92f;
+        if (g == 1024) {
+            share *= 1.4f;
+            movesToGo = 30;
+        } else {
+            movesToGo = g < 18 ? 40 : g < 51 ? 22 : g < 81 ? 25 : g < 201 ? 20 : 15;
+        }
+    } else {
+        const float base = threadCount < 4 ? 0.73f : 0.8f;
+        share = g < 18 ? base * 0.9f : g < 51 ? base * 1.1f : base;
+        if (movesToGo == 1) hardShare = 0.9f;
+    }
+
+    if (newGameFlag) {
+        newGameFlag = false;
+        const i32 r = std::clamp(t / std::max(inc, 1), 100, 360);
+        incrementFactor = 1.37f + float(r - 100) * 0.0014615385f;
+    }
+    if (ponderEnabled) share *= 1.1f;
+    timeFactor = 1.0f;
+
+    float m = float(movesToGo);
+    if (!withMovesToGo) m *= incrementFactor;
+    const i32 total = t + (i32(m) - 1) * inc;
+    const i32 remaining = t - moveOverhead;
+    i32 soft = i32(std::max(1.0f, float(total / movesToGo) * share));
+    i32 hard = movesToGo == 1 ? total - moveOverhead : i32(std::min(float(remaining) * hardShare, 5.0f * float(soft)));
+    if (!withMovesToGo) {
+        if (remaining / soft < 4) {
+            soft /= 2;
+            hard /= 2;
+            timeFactor = 5.0f;
+        }
+    } else if (movesToGo == 4) {
+        hard = std::max(hard, 40);
+    }
+
+    if (moveTime != 0) {
+        hardTimeMs = moveTime;
+        softTimeMs = 10 * moveTime;
+        return;
+    }
+    softTimeMs = soft;
+    hardTimeMs = std::max(std::min(hard, remaining), soft + 1);
+}

@@ -1,0 +1,34 @@
+// Search limits of "go" and the time budget of a move.
+#pragma once
+
+#include "board/types.h"
+
+// Limits read by "go" (reset to these defaults at every "go").
+extern i32 clockTime[2];
+extern i32 clockInc[2];
+extern i32 movesToGo;
+extern bool movesToGoGiven;
+extern i32 depthLimit;
+extern i32 mateLimit;
+extern i64 nodeLimit;
+extern i32 moveTime;
+
+// Game progress: half-moves played, as far as known (1024 = unknown).
+extern i32 gameStage;
+// Set by "ucinewgame"; the next allocation measures the game's increment.
+extern bool newGameFlag;
+// The MoveOverhead and Ponder options.
+extern i32 moveOverhead;
+extern bool ponderEnabled;
+
+// The budget: a soft target for the driver's stop decision and a hard limit
+// checked inside the search.
+extern i32 softTimeMs;
+extern float timeFactor;
+extern float incrementFactor;
+
+void resetLimits();
+// Computes softTimeMs, hardTimeMs and timeFactor for the side to move of
+// rootPosition from the limits, the Threads, Ponder and MoveOverhead
+// options and the game stage.
+void allocateTime();

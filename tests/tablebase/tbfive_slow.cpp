@@ -1,0 +1,53 @@
+// Five-man tables: the whole vector and root-move files against the shared
+// table directory (54 MB, not kept in the repository). Skipped when that
+// directory is missing.
+#include <filesystem>
+
+#include "tb_test_util.h"
+
+namespace {
+
+class TablebaseFiveMen : public ::testing::Test {
+protected:
+    void SetUp() override {
+        initEngineForTests();
+        if (!std::filesystem::exists(sharedTablesDir() + "/KNNvKP.rtbw"))
+            GTEST_SKIP() << "no five-man tables in " << sharedTablesDir();
+        ASSERT_TRUE(tbInit(sharedTablesDir()));
+        ASSERT_EQ(tbLargest, 5);
+        ASSERT_EQ(tbCounts().wdl, 44);
+    }
+    void TearDown() override { tbInit(""); }
+};
+
+}  // namespace
+
+// Raw values: the halfmove clocks of the FENs play no part (see the fast test).
+TEST_F(TablebaseFiveMen, AllVectorsAgree) {
+    const auto vectors = readTbVectors(std::string(VELMORA_SHARED_DATA) + "/syzygy-vectors.txt");
+    ASSERT_EQ(vectors.size(), 2000u);
+    int fiveMen = 0;
+    for (const TbVector& v : vectors) {
+        const TbPosition p = tbPositionFromFen(v.fen);
+        fiveMen += tbMenCount(p) == 5;
+        int success;
+        EXPECT_EQ(probeWdl(p, success), v.wdl) << v.fen;
+        EXPECT_NE(success, 0) << v.fen;
+        EXPECT_EQ(probeDtz(p, success), v.dtz) << v.fen;
+        EXPECT_NE(success, 0) << v.fen;
+    }
+    EXPECT_GT(fiveMen, 500);
+}
+
+TEST_F(TablebaseFiveMen, AllRootMovesOptimal) {
+    const auto cases = readTbRootCases(std::string(VELMORA_SHARED_DATA) + "/syzygy-root.txt");
+    ASSERT_EQ(cases.size(), 300u);
+    for (const TbRootCase& c : cases) {
+        const TbPosition p = tbPositionFromFen(c.fen);
+        int dtz;
+        const TbMove m = rootBestMove(p, &dtz);
+        ASSERT_NE(m, 0) << c.fen;
+        EXPECT_NE(std::find(c.moves.begin(), c.moves.end(), tbMoveText(m)), c.moves.end())
+            << c.fen << " chose " << tbMoveText(m);
+    }
+}
