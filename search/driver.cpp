@@ -90,6 +90,7 @@ void extractPv(Position& pos, int maxPly) {
         doMove(i, m, pos);
         pos.pvLast = u8(i);
         made = i + 1;
+        if (isRepetition(pos, i + 1)) break;  // a drawn line goes no further
     }
     for (int i = made - 1; i >= 0; i--) undoMove(i, pos.plyStack[i].bestMove, pos);
 }
@@ -142,7 +143,7 @@ void iterativeDeepening(worker& thread) {
     if (isNoMove(p.plyStack[0].bestMove) || !isPseudoLegal(0, p.plyStack[0].bestMove, p))
         p.plyStack[0].bestMove = withPiece(p.plyStack[0].moveListBegin[0], p.board[p.plyStack[0].moveListBegin[0].from]);
 
-    const int limit = rootMoves == 1 ? 3 : depthLimit;
+    const int limit = rootMoves == 1 ? 3 : depthLimit.load();
     const int threshold = threadCount > 3 ? threadCount / 2 + 1 : threadCount / 2;
     p.plyStack[0].singularSubtree = p.plyStack[1].singularSubtree = 0;
 
@@ -236,7 +237,7 @@ void iterativeDeepening(worker& thread) {
                 if (limit != 0) {
                     if (depth >= limit) keepGoing = false;
                 } else {
-                    if (double(elapsedMs.load()) * timeFactor > double(softTimeMs) * scale) readyToStop = true;
+                    if (double(elapsedMs.load()) * timeFactor.load() > double(softTimeMs) * scale) readyToStop = true;
                     keepGoing = ponderSearch || !readyToStop;
                 }
                 if (infiniteSearch) keepGoing = true;

@@ -110,11 +110,13 @@ void initPicker(int ply, Move hashMove, Position& pos) {
     st.capturesEnd = st.quietsStart = st.scan = st.moveListBegin;
     st.counterMove = Move{};
     st.pickStage = (!isNoMove(hashMove) && isPseudoLegal(ply, hashMove, pos)) ? STAGE_HASH_PENDING : STAGE_HASH;
-    if (st.pickStage == STAGE_HASH) st.ttMove = Move{};
-    // The hash move is tested with isLegal before any generator has set the
-    // pin mask of this node; what the ply holds is another node's.
-    else
+    if (st.pickStage == STAGE_HASH) {
+        st.ttMove = Move{};
+    } else {
+        // The hash move is tested with isLegal before any generator has set
+        // this node's pin mask; the ply still holds another node's.
         st.notPinned = computeNotPinned(pos);
+    }
 }
 
 Move nextMove(int ply, Position& pos) {

@@ -14,8 +14,8 @@
 #include "search/tt.h"
 
 std::atomic<bool> infiniteSearch{false};
-i64 searchStartMs = 0;
-i32 hardTimeMs = 0;
+std::atomic<i64> searchStartMs{0};
+std::atomic<i32> hardTimeMs{0};
 
 namespace {
 

@@ -17,8 +17,10 @@ constexpr int TIME_CHECK_INTERVAL = 4096;
 
 // Search state shared by the threads (set by "go", read while searching).
 extern std::atomic<bool> infiniteSearch;
-extern i64 searchStartMs;
-extern i32 hardTimeMs;
+// The start time and the hard limit are atomic: a "go" that arrives while
+// the previous search is still finishing writes them before it waits.
+extern std::atomic<i64> searchStartMs;
+extern std::atomic<i32> hardTimeMs;
 
 // Turns off every selective part of alpha-beta (pruning, reductions,
 // extensions, table cut-offs): a test switch that makes the search a plain

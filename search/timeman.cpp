@@ -11,7 +11,7 @@ i32 clockTime[2] = {900000, 900000};
 i32 clockInc[2] = {0, 0};
 i32 movesToGo = 30;
 bool movesToGoGiven = false;
-i32 depthLimit = 0;
+std::atomic<i32> depthLimit{0};
 i32 mateLimit = 0;
 i64 nodeLimit = 0;
 i32 moveTime = 0;
@@ -19,8 +19,8 @@ i32 gameStage = 0;
 bool newGameFlag = true;
 i32 moveOverhead = 100;
 bool ponderEnabled = false;
-i32 softTimeMs = 0;
-float timeFactor = 1.0f;
+std::atomic<i32> softTimeMs{0};
+std::atomic<float> timeFactor{1.0f};
 float incrementFactor = 1.37f;
 
 void resetLimits() {

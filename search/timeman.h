@@ -1,6 +1,8 @@
 // Search limits of "go" and the time budget of a move.
 #pragma once
 
+#include <atomic>
+
 #include "board/types.h"
 
 // Limits read by "go" (reset to these defaults at every "go").
@@ -8,7 +10,9 @@ extern i32 clockTime[2];
 extern i32 clockInc[2];
 extern i32 movesToGo;
 extern bool movesToGoGiven;
-extern i32 depthLimit;
+// Atomic, like the budget below: "go" writes it before it waits for a
+// search that is still finishing, which reads it.
+extern std::atomic<i32> depthLimit;
 extern i32 mateLimit;
 extern i64 nodeLimit;
 extern i32 moveTime;
@@ -23,8 +27,8 @@ extern bool ponderEnabled;
 
 // The budget: a soft target for the driver's stop decision and a hard limit
 // checked inside the search.
-extern i32 softTimeMs;
-extern float timeFactor;
+extern std::atomic<i32> softTimeMs;
+extern std::atomic<float> timeFactor;
 extern float incrementFactor;
 
 void resetLimits();

@@ -4,11 +4,16 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <mutex>
+#include <poll.h>
 #include <sstream>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "board/attacks.h"
@@ -134,6 +139,119 @@ std::string runEngine(const std::string& input, const std::vector<std::string>& 
     }
     unlink(inName);
     return output;
+}
+
+EngineProcess::EngineProcess(const std::vector<std::string>& args) {
+    // A write to an engine that has already ended must fail, not kill us.
+    std::signal(SIGPIPE, SIG_IGN);
+    int input[2], output[2];
+    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "pipe2 failed";
+        return;
+    }
+    std::vector<std::string> words{VELMORA_BINARY};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    pid = fork();
+    if (pid == 0) {
+        // dup2 clears close-on-exec on the copies; everything else closes.
+        dup2(input[0], STDIN_FILENO);
+        dup2(output[1], STDOUT_FILENO);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(input[0]);
+    close(output[1]);
+    toEngine = input[1];
+    fromEngine = output[0];
+    if (pid < 0) ADD_FAILURE() << "fork failed";
+}
+
+EngineProcess::~EngineProcess() {
+    closeInput();
+    if (pid > 0 && exitStatus == -1) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    if (fromEngine >= 0) close(fromEngine);
+}
+
+void EngineProcess::send(const std::string& text) {
+    const std::string packet = text + "\n";
+    size_t done = 0;
+    while (toEngine >= 0 && done < packet.size()) {
+        const ssize_t n = write(toEngine, packet.data() + done, packet.size() - done);
+        if (n <= 0) {
+            ADD_FAILURE() << "could not send '" << text << "' to the engine";
+            return;
+        }
+        done += size_t(n);
+    }
+}
+
+void EngineProcess::closeInput() {
+    if (toEngine >= 0) close(toEngine);
+    toEngine = -1;
+}
+
+bool EngineProcess::fillBuffer(int timeoutMs) {
+    if (outputEnded || fromEngine < 0) return false;
+    pollfd p{fromEngine, POLLIN, 0};
+    if (poll(&p, 1, std::max(0, timeoutMs)) <= 0) return false;
+    char chunk[4096];
+    const ssize_t n = read(fromEngine, chunk, sizeof chunk);
+    if (n <= 0) {
+        outputEnded = true;
+        return false;
+    }
+    pending.append(chunk, size_t(n));
+    return true;
+}
+
+std::optional<std::string> EngineProcess::readLine(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const size_t end = pending.find('\n');
+        if (end != std::string::npos) {
+            std::string complete = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            return complete;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left < 0 || (!fillBuffer(int(left)) && (outputEnded || std::chrono::steady_clock::now() >= deadline)))
+            return std::nullopt;
+    }
+}
+
+std::optional<std::string> EngineProcess::waitFor(const std::string& prefix, int timeoutMs,
+                                                  std::vector<std::string>* seen) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        std::optional<std::string> next = readLine(int(std::max<long long>(0, left)));
+        if (!next) return std::nullopt;
+        if (seen) seen->push_back(*next);
+        if (next->rfind(prefix, 0) == 0) return next;
+    }
+}
+
+int EngineProcess::waitExit(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (pid > 0 && exitStatus == -1) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            exitStatus = status;
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return -1;
+        // Keep reading, so that an engine with a full output pipe can end.
+        if (!fillBuffer(5)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return exitStatus;
 }
 
 std::vector<std::string> splitLines(const std::string& text) {

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 #include "board/position.h"
@@ -40,6 +42,41 @@ std::string chess960StartFen(int index);
 // Runs the engine binary with the given standard input and arguments,
 // returns everything it printed on standard output.
 std::string runEngine(const std::string& input, const std::vector<std::string>& args = {});
+
+// The engine binary as a child process, spoken to line by line through
+// pipes. The destructor kills the child if it is still running.
+class EngineProcess {
+public:
+    explicit EngineProcess(const std::vector<std::string>& args = {});
+    ~EngineProcess();
+    EngineProcess(const EngineProcess&) = delete;
+    EngineProcess& operator=(const EngineProcess&) = delete;
+
+    // Writes the line and a line end to the engine's standard input.
+    void send(const std::string& line);
+    // Closes the engine's standard input (end of input).
+    void closeInput();
+    // The next whole output line (without its line end); nothing when no
+    // line arrives within timeoutMs or the output has ended.
+    std::optional<std::string> readLine(int timeoutMs);
+    // Reads lines until one starts with the prefix and returns it; nothing
+    // on time-out or end of output. Every line read, the matching one
+    // included, is appended to *seen.
+    std::optional<std::string> waitFor(const std::string& prefix, int timeoutMs,
+                                       std::vector<std::string>* seen = nullptr);
+    // Waits for the engine to end (its output is read and kept meanwhile);
+    // returns the wait status, or -1 if it still runs after timeoutMs.
+    int waitExit(int timeoutMs);
+
+private:
+    bool fillBuffer(int timeoutMs);
+    pid_t pid = -1;
+    int toEngine = -1;
+    int fromEngine = -1;
+    std::string pending;
+    bool outputEnded = false;
+    int exitStatus = -1;
+};
 
 // Whole lines of the text.
 std::vector<std::string> splitLines(const std::string& text);

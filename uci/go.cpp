@@ -38,6 +38,7 @@ void goCommand(std::istringstream& words) {
     ponderSearch = false;
     resetLimits();
 
+    i32 depth = 0;
     for (std::string word; words >> word;) {
         bool ok = true;
         if (word == "ponder")
@@ -53,7 +54,7 @@ void goCommand(std::istringstream& words) {
         else if (word == "movestogo")
             ok = movesToGoGiven = readNumber(words, movesToGo);
         else if (word == "depth")
-            ok = readNumber(words, depthLimit);
+            ok = readNumber(words, depth);
         else if (word == "nodes")
             ok = readNumber(words, nodeLimit);
         else if (word == "mate")
@@ -64,6 +65,7 @@ void goCommand(std::istringstream& words) {
             infiniteSearch = true;
         if (!ok) break;  // a number that does not read ends the limits
     }
+    depthLimit = depth;
 
     allocateTime();
     waitIdle(*threads[0]);

@@ -1,0 +1,402 @@
+// The staged move picker: every legal move exactly once, in stage order,
+// whatever the hash move, killers and counter move hold; the test that a
+// stored move fits the position, against the generators; the history and
+// killer updates after a quiet cut-off.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "board/fen.h"
+#include "board/makemove.h"
+#include "board/movegen.h"
+#include "eval/evaluate.h"
+#include "search/movepick.h"
+#include "search/search.h"
+#include "test_util.h"
+
+namespace {
+
+// Sanitizer builds run fewer random games.
+#if defined(__SANITIZE_THREAD__)
+constexpr int SCALE = 10;
+#elif defined(__SANITIZE_ADDRESS__)
+constexpr int SCALE = 4;
+#else
+constexpr int SCALE = 1;
+#endif
+
+// What a search thread owns besides its position, zeroed.
+struct ThreadTables {
+    ContinuationHistory followUp;
+    ContinuationHistory counter;
+    EvalCaches caches;
+};
+
+struct Chess960Mode {
+    bool saved = chess960;
+    explicit Chess960Mode(bool on) { chess960 = on; }
+    ~Chess960Mode() { chess960 = saved; }
+};
+
+// A test position wired like a thread's: its own continuation tables and
+// evaluation caches.
+struct ThreadPosition {
+    TestPosition tp;
+    std::unique_ptr<ThreadTables> tables = std::make_unique<ThreadTables>();
+    explicit ThreadPosition(const std::string& fen) : tp(fen) {
+        Position& p = *tp;
+        p.followUpHistory = &tables->followUp;
+        p.counterMoveHistory = &tables->counter;
+        attachEvalCaches(p, tables->caches);
+    }
+    Position& pos() { return *tp; }
+    Move* listAt(int ply) { return tp.buffer.get() + ply * MAX_MOVES_PER_PLY; }
+};
+
+constexpr int SCRATCH_PLY = 100;
+
+// The moves of the position at `ply`, generated on a far ply so that the
+// ply itself keeps whatever state an earlier node left in it. `legal`: the
+// legal list; otherwise what the generators produce for the picker
+// (evasions in check, else captures and quiet moves). Each move carries its
+// piece in the top byte.
+std::vector<Move> generated(ThreadPosition& t, int ply, bool legal) {
+    Position& pos = t.pos();
+    PlyState& s = pos.plyStack[SCRATCH_PLY];
+    const PlyState& st = pos.plyStack[ply];
+    s.castlingRights = st.castlingRights;
+    s.epSquare = st.epSquare;
+    s.inCheck = st.inCheck;
+    s.moveListBegin = t.listAt(SCRATCH_PLY);
+    if (legal) {
+        generateLegal(SCRATCH_PLY, s.moveListBegin, pos);
+    } else {
+        generateCaptures(SCRATCH_PLY, s.moveListBegin, pos);
+        if (!st.inCheck) generateQuiets(SCRATCH_PLY, s.moveListEnd, pos);
+    }
+    std::vector<Move> out;
+    for (Move* m = s.moveListBegin; m < s.moveListEnd; m++) out.push_back(withPiece(*m, pos.board[m->from]));
+    return out;
+}
+
+std::vector<u32> sortedIds(const std::vector<Move>& moves) {
+    std::vector<u32> ids;
+    for (Move m : moves) ids.push_back(moveId(m));
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+bool containsId(const std::vector<u32>& sorted, Move m) { return std::binary_search(sorted.begin(), sorted.end(), moveId(m)); }
+
+// A move word of random squares and flag, usually near a piece of the side
+// to move and usually carrying the piece that stands on its from-square.
+Move randomWord(const Position& pos, std::mt19937_64& rng) {
+    int from = int(rng() % 64);
+    if (rng() % 2) {
+        u64 own = pos.pieces[pos.sideToMove];
+        for (int skip = int(rng() % popCount(own)); skip > 0; skip--) own &= own - 1;
+        from = lsb(own);
+    }
+    static const int deltas[] = {7, 8, 9, 16, 1, 2, 6, 10, 15, 17};
+    int to = int(rng() % 64);
+    if (rng() % 2) to = std::clamp(from + (rng() % 2 ? 1 : -1) * deltas[rng() % 10], 0, 63);
+    const int flag = rng() % 2 ? 0 : int(rng() % 16);
+    const int piece = rng() % 5 ? pos.board[from] : int(rng() % 16);
+    return makeMove(from, to, flag, piece);
+}
+
+// A hash move, killer or counter move: none, a legal move, a generated move
+// (perhaps illegal), a move of another position or a random word.
+Move storedMove(const std::vector<Move>& legal, const std::vector<Move>& pseudo, const std::vector<Move>& stale,
+                const Position& pos, std::mt19937_64& rng) {
+    const int kind = int(rng() % 5);
+    const std::vector<Move>& from = kind == 1 ? legal : kind == 2 ? pseudo : stale;
+    if (kind == 4) return randomWord(pos, rng);
+    return kind == 0 || from.empty() ? Move{} : from[rng() % from.size()];
+}
+
+void remember(std::vector<Move>& stale, const std::vector<Move>& moves, std::mt19937_64& rng) {
+    for (Move m : moves) {
+        if (stale.size() < 4096)
+            stale.push_back(m);
+        else
+            stale[rng() % stale.size()] = m;
+    }
+}
+
+// Scores in -8000..8000 from a cheap generator (the tables are large).
+void fillRandom(i16* table, size_t n, std::mt19937_64& rng) {
+    u64 x = rng() | 1;
+    for (size_t i = 0; i < n; i++) {
+        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+        table[i] = i16(int(x % 16001) - 8000);
+    }
+}
+
+// Runs the picker of `ply` as the search does: checks each move against its
+// stage, filters with the search's legality rule, and compares the moves
+// accepted with the legal list. Returns whether all was well.
+bool checkPicker(Position& pos, int ply, Move hash, const std::vector<Move>& legal) {
+    PlyState& st = pos.plyStack[ply];
+    const u64 key = pos.key;
+    const bool hashFits = !isNoMove(hash) && isPseudoLegal(ply, hash, pos);
+    const PieceToHistory* followUp = followUpTable(ply, pos);
+    const PieceToHistory* counter = counterMoveTable(ply, pos);
+    const Move killer1 = st.killer1, killer2 = st.killer2;
+    initPicker(ply, hash, pos);
+    std::vector<Move> returned, accepted;
+    int lastStage = 0, lastQuietScore = 1 << 30;
+    for (Move m = nextMove(ply, pos); !isNoMove(m); m = nextMove(ply, pos)) {
+        const int stage = st.pickStage, piece = pos.board[m.from];
+        EXPECT_GE(stage, lastStage) << "stages go backwards";
+        EXPECT_TRUE(st.inCheck ? stage == STAGE_HASH || stage == STAGE_EVASIONS : stage != STAGE_EVASIONS);
+        EXPECT_TRUE(isPseudoLegal(ply, withPiece(m, piece), pos));
+        lastStage = stage;
+        if (stage == STAGE_HASH) {
+            EXPECT_TRUE(hashFits && sameMove(m, hash));
+        }
+        if (stage == STAGE_GOOD_CAPTURES) {
+            EXPECT_TRUE(m.flag == FLAG_EP || seeAtLeast(m, 0, pos));
+        }
+        if (stage == STAGE_KILLER1) {
+            EXPECT_TRUE(sameMove(m, killer1));
+        }
+        if (stage == STAGE_KILLER2) {
+            EXPECT_TRUE(sameMove(m, killer2));
+        }
+        if (stage == STAGE_BAD_CAPTURES) {
+            EXPECT_FALSE(seeAtLeast(m, 0, pos));
+        }
+        if (stage == STAGE_QUIETS) {
+            const int score = quietScore(m, piece, pos, followUp, counter);
+            EXPECT_LE(score, lastQuietScore) << "quiet moves out of history order";
+            lastQuietScore = score;
+        }
+        returned.push_back(m);
+        if (st.inCheck ? stage == STAGE_EVASIONS || isFullyLegal(m, pos) : isLegal(ply, m, pos)) accepted.push_back(m);
+    }
+    EXPECT_EQ(pos.key, key);
+    const std::vector<u32> all = sortedIds(returned), acceptedIds = sortedIds(accepted), legalIds = sortedIds(legal);
+    EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end()) << "a move returned twice";
+    if (acceptedIds == legalIds) return true;
+    std::string missing, extra;
+    for (Move m : legal)
+        if (!containsId(acceptedIds, m)) missing += moveToText(m, pos.sideToMove, pos) + " ";
+    for (Move m : accepted)
+        if (!containsId(legalIds, m)) extra += moveToText(m, pos.sideToMove, pos) + " ";
+    ADD_FAILURE() << "ply " << ply << " of " << positionToFen(pos) << ": missing " << missing << ", extra " << extra;
+    return false;
+}
+
+}  // namespace
+
+// Random games, standard and Chess960; at every position the picker runs
+// at ply 0 or at ply 2 (two moves made inside the search stack, the
+// second perhaps a null move) with random histories, and with a hash move,
+// killers and counter move that may be legal, illegal, from an earlier
+// position, random words or missing.
+TEST(MovePick, EveryLegalMoveExactlyOnce) {
+    ThreadPosition t(START_FEN);
+    Position& pos = t.pos();
+    std::mt19937_64 rng(2024);
+    fillRandom(&t.tables->followUp[0][0][0][0], sizeof(ContinuationHistory) / sizeof(i16), rng);
+    fillRandom(&t.tables->counter[0][0][0][0], sizeof(ContinuationHistory) / sizeof(i16), rng);
+    std::vector<Move> stale;
+    const int games = 48 / SCALE;
+    int positions = 0, inCheck = 0, failures = 0;
+    for (int game = 0; game < games && failures < 5; game++) {
+        const bool is960 = game % 4 == 3;
+        Chess960Mode mode(is960);
+        ASSERT_TRUE(setPositionFromFen(is960 ? chess960StartFen(int(rng() % 960)) : START_FEN, pos));
+        fillRandom(&pos.history[0][0], 12 * 64, rng);
+        for (int gamePly = 0; gamePly < 160 && failures < 5; gamePly++) {
+            pos.plyStack[0].inCheck = isInCheck(pos);
+            const std::vector<Move> rootLegal = generated(t, 0, true);
+            if (rootLegal.empty()) break;
+
+            // Two moves down the search stack (the second perhaps a null
+            // move), unless the picker runs at the root.
+            const int ply = rng() % 4 ? 2 : 0;
+            pos.threadIndex = int(rng() % 4);
+            std::vector<Move> made;
+            for (int p = 0; p < ply; p++) {
+                PlyState& st = pos.plyStack[p];
+                st.inCheck = isInCheck(pos);
+                pos.plyStack[p + 1].moveListBegin = t.listAt(p + 1);
+                const std::vector<Move> moves = generated(t, p, true);
+                if (p == 1 && !st.inCheck && rng() % 5 == 0) {
+                    st.currentMove = Move{};
+                    doNullMove(p, pos);
+                } else if (!moves.empty()) {
+                    st.currentMove = moves[rng() % moves.size()];
+                    doMove(p, st.currentMove, pos);
+                } else {
+                    break;
+                }
+                made.push_back(st.currentMove);
+            }
+            if (int(made.size()) == ply) {
+                PlyState& st = pos.plyStack[ply];
+                st.inCheck = isInCheck(pos);
+                const std::vector<Move> legal = generated(t, ply, true), pseudo = generated(t, ply, false);
+                st.killer1 = storedMove(legal, pseudo, stale, pos, rng);
+                st.killer2 = rng() % 8 ? storedMove(legal, pseudo, stale, pos, rng) : st.killer1;
+                const Move prev = pos.plyStack[ply ? ply - 1 : 0].currentMove;
+                if (ply && prev.score >= 2)
+                    pos.counterMoves[prev.score - 2][prev.to] = moveWord(storedMove(legal, pseudo, stale, pos, rng));
+                const Move hash = rng() % 8 ? storedMove(legal, pseudo, stale, pos, rng) : st.killer1;
+                failures += !checkPicker(pos, ply, hash, legal);
+                positions++;
+                inCheck += st.inCheck;
+                remember(stale, pseudo, rng);
+            }
+            for (int p = int(made.size()) - 1; p >= 0; p--) {
+                if (isNoMove(made[p]))
+                    undoNullMove(p, pos);
+                else
+                    undoMove(p, made[p], pos);
+            }
+            ASSERT_EQ(checkConsistency(pos), "");
+            playRootMove(pos, rootLegal[rng() % rootLegal.size()]);
+        }
+    }
+    EXPECT_GT(positions, 60 * games);
+    EXPECT_GT(inCheck, 2 * games);
+}
+
+// isPseudoLegal holds exactly for the moves the generators produce, plus
+// the moves the generators leave out because they cannot be legal (pinned
+// knights; in check everything that is not an evasion). Tried on random
+// move words and on moves of other positions.
+TEST(MovePick, PseudoLegalityAgreesWithTheGenerators) {
+    ThreadPosition t(START_FEN);
+    Position& pos = t.pos();
+    std::mt19937_64 rng(77);
+    std::vector<Move> stale;
+    const int games = 40 / SCALE;
+    int accepted = 0, rejected = 0, failures = 0;
+    for (int game = 0; game < games && failures < 10; game++) {
+        const bool is960 = game % 4 == 1;
+        Chess960Mode mode(is960);
+        ASSERT_TRUE(setPositionFromFen(is960 ? chess960StartFen(int(rng() % 960)) : START_FEN, pos));
+        for (int gamePly = 0; gamePly < 150 && failures < 10; gamePly++) {
+            PlyState& st = pos.plyStack[0];
+            st.inCheck = isInCheck(pos);
+            const std::vector<Move> legal = generated(t, 0, true);
+            if (legal.empty()) break;
+            const std::vector<Move> pseudo = generated(t, 0, false);
+            const std::vector<u32> pseudoIds = sortedIds(pseudo), legalIds = sortedIds(legal);
+            for (Move m : pseudo) {
+                EXPECT_TRUE(isPseudoLegal(0, m, pos)) << moveToText(m, pos.sideToMove, pos) << " in " << positionToFen(pos);
+                failures += !isPseudoLegal(0, m, pos);
+            }
+            for (int i = 0; i < 240; i++) {
+                const Move w = i % 3 == 0 && !stale.empty() ? stale[rng() % stale.size()] : randomWord(pos, rng);
+                const bool fits = isPseudoLegal(0, w, pos);
+                const bool generatedMove = containsId(pseudoIds, w) && w.score == pos.board[w.from];
+                bool ok = fits == generatedMove;
+                if (fits && !generatedMove)  // only moves that can never be legal may be missing
+                    ok = !isFullyLegal(w, pos) && (st.inCheck || pieceType(w.score) == KNIGHT_T);
+                if (fits) ok = ok && containsId(legalIds, w) == isFullyLegal(w, pos);
+                EXPECT_TRUE(ok) << int(w.from) << "-" << int(w.to) << " flag " << int(w.flag) << " piece " << int(w.score)
+                                << ": isPseudoLegal " << fits << " in " << positionToFen(pos);
+                failures += !ok;
+                (fits ? accepted : rejected)++;
+            }
+            remember(stale, pseudo, rng);
+            playRootMove(pos, legal[rng() % legal.size()]);
+        }
+    }
+    EXPECT_GT(accepted, 500 * games);
+    EXPECT_GT(rejected, 500 * games);
+}
+
+// A quiet cut-off: the move gains in all three tables and becomes the
+// counter move and first killer; quiet moves tried before it lose; the bonus
+// grows with depth up to 18, and from depth 19 on only the killers move.
+TEST(MovePick, QuietCutoffUpdates) {
+    ThreadPosition t(START_FEN);
+    Position& pos = t.pos();
+    // 1. e4 e5 inside the search stack, so that both continuation tables
+    // are selected at ply 2.
+    const Move e4 = parseLegalMove("e2e4", 0, pos);
+    pos.plyStack[0].currentMove = withPiece(e4, WPAWN);
+    pos.plyStack[1].moveListBegin = t.listAt(1);
+    doMove(0, e4, pos);
+    pos.plyStack[1].inCheck = false;
+    const Move e5 = parseLegalMove("e7e5", 1, pos);
+    pos.plyStack[1].currentMove = withPiece(e5, BPAWN);
+    pos.plyStack[2].moveListBegin = t.listAt(2);
+    doMove(1, e5, pos);
+    PlyState& st = pos.plyStack[2];
+    st.inCheck = false;
+    st.killer1 = st.killer2 = Move{};
+    ASSERT_NE(followUpTable(2, pos), nullptr);
+    ASSERT_NE(counterMoveTable(2, pos), nullptr);
+    PieceToHistory& followUp = *followUpTable(2, pos);
+    PieceToHistory& counter = *counterMoveTable(2, pos);
+
+    auto tables = [&](Move m) {
+        const int p = pos.board[m.from] - 2;
+        return std::vector<int>{pos.history[p][m.to], followUp[p][m.to], counter[p][m.to]};
+    };
+
+    // No captures here: the first three moves are quiet moves; cut off on the third.
+    initPicker(2, Move{}, pos);
+    std::vector<Move> tried;
+    for (int i = 0; i < 3; i++) {
+        tried.push_back(nextMove(2, pos));
+        ASSERT_EQ(st.pickStage, STAGE_QUIETS);
+    }
+    const Move cut = tried[2];
+    updateQuietCutoff(2, cut, 3, pos);
+    EXPECT_EQ(tables(cut), (std::vector<int>{288, 288, 288}));
+    EXPECT_EQ(tables(tried[0]), (std::vector<int>{-288, -288, -288}));
+    EXPECT_EQ(tables(tried[1]), (std::vector<int>{-288, -288, -288}));
+    EXPECT_TRUE(sameMove(moveFromWord(pos.counterMoves[BPAWN - 2][e5.to]), cut));
+    EXPECT_TRUE(sameMove(st.killer1, cut));
+    EXPECT_EQ(st.killer1.score, pos.board[cut.from]);
+    EXPECT_TRUE(isNoMove(st.killer2));
+
+    // The same move again: killer2 stays empty. A new move pushes it down.
+    initPicker(2, Move{}, pos);
+    updateQuietCutoff(2, cut, 3, pos);
+    EXPECT_TRUE(isNoMove(st.killer2));
+    const Move other = tried[0];
+    updateQuietCutoff(2, other, 19, pos);
+    EXPECT_TRUE(sameMove(st.killer1, other));
+    EXPECT_TRUE(sameMove(st.killer2, cut));
+    EXPECT_EQ(tables(other), (std::vector<int>{-288, -288, -288})) << "no table update from depth 19 on";
+
+    // Depth 18 gives the largest bonus, 10368, from zero.
+    initPicker(2, Move{}, pos);
+    const Move fresh = tried[1];
+    std::fill(&pos.history[0][0], &pos.history[0][0] + 12 * 64, i16(0));
+    std::fill(&followUp[0][0], &followUp[0][0] + 12 * 64, i16(0));
+    std::fill(&counter[0][0], &counter[0][0] + 12 * 64, i16(0));
+    updateQuietCutoff(2, fresh, 18, pos);
+    EXPECT_EQ(tables(fresh), (std::vector<int>{10368, 10368, 10368}));
+
+    // A cut-off by the second killer after the hash move: the hash move and
+    // the first killer, both tried before it, lose.
+    std::fill(&pos.history[0][0], &pos.history[0][0] + 12 * 64, i16(0));
+    auto stored = [&](Move m) { return withPiece(m, pos.board[m.from]); };
+    st.killer1 = stored(tried[1]);
+    st.killer2 = stored(tried[2]);
+    initPicker(2, stored(tried[0]), pos);
+    const int stages[3] = {STAGE_HASH, STAGE_KILLER1, STAGE_KILLER2};
+    for (int i = 0; i < 3; i++) {
+        ASSERT_TRUE(sameMove(nextMove(2, pos), tried[i]));
+        EXPECT_EQ(st.pickStage, stages[i]);
+    }
+    updateQuietCutoff(2, tried[2], 2, pos);
+    auto history = [&](Move m) { return pos.history[pos.board[m.from] - 2][m.to]; };
+    EXPECT_EQ(history(tried[2]), 128);
+    EXPECT_EQ(history(tried[0]), -128) << "the hash move";
+    EXPECT_EQ(history(tried[1]), -128) << "the first killer";
+    undoMove(1, e5, pos);
+    undoMove(0, e4, pos);
+}

@@ -1,0 +1,451 @@
+// Alpha-beta and the quiescence search: the static exchange test on
+// hand-checked exchanges; the search without its selective parts against a
+// plain minimax over the same evaluation; mate scores and their distances,
+// also through the hash table; stalemate, repetition, fifty-move and
+// insufficient-material draws.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "board/fen.h"
+#include "board/makemove.h"
+#include "board/movegen.h"
+#include "eval/evaluate.h"
+#include "eval/netbuild.h"
+#include "eval/nnue.h"
+#include "platform/clock.h"
+#include "platform/output.h"
+#include "search/movepick.h"
+#include "search/search.h"
+#include "search/threads.h"
+#include "search/tt.h"
+#include "test_util.h"
+
+namespace {
+
+// Sanitizer builds run fewer random positions.
+#if defined(__SANITIZE_THREAD__)
+constexpr int SCALE = 10;
+#elif defined(__SANITIZE_ADDRESS__)
+constexpr int SCALE = 4;
+#else
+constexpr int SCALE = 1;
+#endif
+
+// ---------------------------------------------------------------------------
+// The static exchange test.
+
+// seeAtLeast for a move given as coordinate text in a FEN position.
+bool see(const std::string& fen, const std::string& move, int threshold) {
+    TestPosition t(fen);
+    const Move m = parseLegalMove(move, 0, *t);
+    EXPECT_FALSE(isNoMove(m)) << move << " is not legal in " << fen;
+    return seeAtLeast(m, threshold, *t);
+}
+
+// ---------------------------------------------------------------------------
+// Searching a test position.
+
+struct ThreadTables {
+    ContinuationHistory followUp;
+    ContinuationHistory counter;
+    EvalCaches caches;
+};
+
+struct Chess960Mode {
+    bool saved = chess960;
+    explicit Chess960Mode(bool on) { chess960 = on; }
+    ~Chess960Mode() { chess960 = saved; }
+};
+
+// Loads the bootstrap network (built once per process), output silenced,
+// unless it is the network in use already.
+void useBootstrapNetwork() {
+    static const std::unique_ptr<NetworkParameters> net = [] {
+        auto n = std::make_unique<NetworkParameters>();
+        buildBootstrapNetwork(*n);
+        return n;
+    }();
+    const NetworkParameters* current = currentNetwork();
+    if (netLoaded && current) {
+        bool same = std::equal(net->ftBias, net->ftBias + NET_HALF, current->ftBias) &&
+                    std::equal(net->l1Weights, net->l1Weights + NET_L1 * NET_INPUTS, current->l1Weights) &&
+                    std::equal(net->outWeights, net->outWeights + NET_L2, current->outWeights);
+        for (size_t i = 0; same && i < size_t(NET_FEATURES) * NET_HALF; i += 4099)
+            same = net->ftWeights[i] == current->ftWeights[i];
+        if (same) return;
+    }
+    std::ostringstream out(std::ios::binary);
+    writeNetwork(out, *net, "bootstrap");
+    FILE* quiet = std::fopen("/dev/null", "w");
+    setOutputStream(quiet);
+    std::istringstream in(out.str(), std::ios::binary);
+    const bool ok = loadNetwork(in);
+    setOutputStream(nullptr);
+    std::fclose(quiet);
+    ASSERT_TRUE(ok);
+}
+
+// A position record wired like a search thread's, with the process-wide
+// search state set so that the clock never stops a search; the selectivity
+// switch is restored afterwards.
+struct Searcher {
+    TestPosition tp;
+    std::unique_ptr<ThreadTables> tables = std::make_unique<ThreadTables>();
+    bool savedSwitch = searchSelectivityOff;
+
+    explicit Searcher(const std::string& fen, bool selectivityOff = false) : tp(fen) {
+        useBootstrapNetwork();
+        Position& p = *tp;
+        p.followUpHistory = &tables->followUp;
+        p.counterMoveHistory = &tables->counter;
+        attachEvalCaches(p, tables->caches);
+        searchSelectivityOff = selectivityOff;
+        stopSearch = false;
+        ponderSearch = false;
+        infiniteSearch = true;
+        searchStartMs = nowMs();
+        hardTimeMs = 1 << 30;
+        EXPECT_TRUE(ttResize(1));  // a small table is quick to clear between searches
+    }
+    ~Searcher() {
+        searchSelectivityOff = savedSwitch;
+        infiniteSearch = false;
+        ttResize(ttSizeMb);
+    }
+    Position& pos() { return *tp; }
+    void set(const std::string& fen) { ASSERT_TRUE(setPositionFromFen(fen, pos())) << fen; }
+
+    // Makes the record's state at `ply` that of its root position, as if
+    // the search had reached it along moves that are not null moves.
+    void prepare(int ply) {
+        Position& p = pos();
+        const PlyState root = p.plyStack[0];
+        for (int q = 0; q <= ply; q++) {
+            PlyState& st = p.plyStack[q];
+            st.castlingRights = root.castlingRights;
+            st.epSquare = root.epSquare;
+            st.moveListBegin = tp.buffer.get();
+            st.singularSubtree = 0;
+            st.killer1 = st.killer2 = st.bestMove = Move{};
+            st.staticEval = 0;
+            st.currentMove = makeMove(0, 1, 0, WKING);  // any move that is not null
+            p.accumulators[q].computed = 0;
+        }
+        p.plyStack[ply + 1].singularSubtree = 0;
+        p.plyStack[ply].inCheck = isInCheck(p);
+        p.nodeCountdown = TIME_CHECK_INTERVAL;
+    }
+
+    // alphaBeta at the root (or another ply) from a fresh record state.
+    int search(int depth, int alpha = -SCORE_INFINITE, int beta = SCORE_INFINITE, int ply = 0) {
+        prepare(ply);
+        return alphaBeta(ply, depth, alpha, beta, pos());
+    }
+
+    // Makes a move given as text at `ply` as the search would.
+    Move play(const std::string& text, int ply) {
+        Position& p = pos();
+        const Move m = parseLegalMove(text, ply, p);
+        EXPECT_FALSE(isNoMove(m)) << text;
+        p.plyStack[ply].currentMove = withPiece(m, p.board[m.from]);
+        doMove(ply, m, p);
+        p.plyStack[ply + 1].inCheck = isInCheck(p);
+        p.plyStack[ply + 1].moveListBegin = tp.buffer.get() + (ply + 1) * MAX_MOVES_PER_PLY;
+        p.plyStack[ply + 2].singularSubtree = 0;
+        return m;
+    }
+};
+
+// The plain minimax the search must reproduce without its selective parts:
+// every legal move to the depth, then the quiescence search with the full
+// window; the search's draw rules below the root; mate and stalemate when no
+// move is left; the fifty-move rule once the side is known not to be mated.
+// Cut-offs of an alpha-beta window only save time: the root is searched with
+// the full window and leaves are always scored with it.
+int minimax(Position& pos, int ply, int depth, int alpha, int beta) {
+    if (ply > 0 && (isRepetition(pos, ply) || isInsufficientMaterial(pos))) return 0;
+    if (depth <= 0) return quiesce(ply, 0, -SCORE_INFINITE, SCORE_INFINITE, pos);
+    PlyState& st = pos.plyStack[ply];
+    generateLegal(ply, st.moveListBegin, pos);
+    std::vector<Move> moves(st.moveListBegin, st.moveListEnd);
+    if (moves.empty()) return st.inCheck ? ply - MATE_VALUE : 0;
+    if (pos.rule50 >= 100) return 0;
+    // Captures of the most valuable pieces first, for earlier cut-offs.
+    std::stable_sort(moves.begin(), moves.end(),
+                     [&pos](Move a, Move b) { return pos.board[a.to] > pos.board[b.to]; });
+    int best = -SCORE_INFINITE;
+    for (Move m : moves) {
+        st.currentMove = withPiece(m, pos.board[m.from]);
+        doMove(ply, m, pos);
+        pos.plyStack[ply + 1].inCheck = isInCheck(pos);
+        const int v = -minimax(pos, ply + 1, depth - 1, -beta, -std::max(alpha, best));
+        undoMove(ply, m, pos);
+        best = std::max(best, v);
+        if (best >= beta) break;
+    }
+    return best;
+}
+
+}  // namespace
+
+TEST(See, PawnAndKnightExchanges) {
+    // Pawn takes an undefended knight: passes up to the knight's value.
+    const std::string pxn = "4k3/8/8/3n4/4P3/8/8/4K3 w - - 0 1";
+    EXPECT_TRUE(see(pxn, "e4d5", 0));
+    EXPECT_TRUE(see(pxn, "e4d5", 372));
+    EXPECT_FALSE(see(pxn, "e4d5", 373));
+    // Defended by a pawn: knight minus pawn, 284.
+    const std::string pxnDefended = "4k3/8/2p5/3n4/4P3/8/8/4K3 w - - 0 1";
+    EXPECT_TRUE(see(pxnDefended, "e4d5", 0));
+    EXPECT_TRUE(see(pxnDefended, "e4d5", 284));
+    EXPECT_FALSE(see(pxnDefended, "e4d5", 285));
+    // Knight takes a pawn defended by a pawn: loses 284.
+    const std::string nxp = "4k3/8/2p5/3p4/8/4N3/8/4K3 w - - 0 1";
+    EXPECT_FALSE(see(nxp, "e3d5", 0));
+    EXPECT_TRUE(see(nxp, "e3d5", -284));
+    EXPECT_FALSE(see(nxp, "e3d5", -283));
+    // Bishop takes a pawn defended by a pawn, with a queen behind the bishop:
+    // B for P, then Q takes P: -196.
+    const std::string battery = "4k3/8/4p3/3p4/8/1B6/Q7/4K3 w - - 0 1";
+    EXPECT_FALSE(see(battery, "b3d5", 0));
+    EXPECT_TRUE(see(battery, "b3d5", -196));
+    EXPECT_FALSE(see(battery, "b3d5", -195));
+}
+
+TEST(See, XRaysPromotionsKingsAndSpecialMoves) {
+    // Rook takes a knight defended by a rook, our second rook behind: +372.
+    const std::string rooks = "7k/3r4/8/3n4/8/8/3R4/3R3K w - - 0 1";
+    EXPECT_TRUE(see(rooks, "d2d5", 0));
+    EXPECT_TRUE(see(rooks, "d2d5", 372));
+    EXPECT_FALSE(see(rooks, "d2d5", 373));
+    // A black rook behind the defender shows once the defender has taken:
+    // the exchange ends at knight minus rook, -194.
+    const std::string xray = "3r3k/3r4/8/3n4/8/8/3R4/3R3K w - - 0 1";
+    EXPECT_FALSE(see(xray, "d2d5", 0));
+    EXPECT_TRUE(see(xray, "d2d5", -194));
+    EXPECT_FALSE(see(xray, "d2d5", -193));
+
+    // Promotions count as pawn moves: pawn takes a rook defended by a knight
+    // gains rook minus pawn (478), whatever piece it becomes.
+    const std::string promo = "r3k3/1P6/1n6/8/8/8/8/4K3 w - - 0 1";
+    for (const char* move : {"b7a8q", "b7a8n"}) {
+        EXPECT_TRUE(see(promo, move, 478)) << move;
+        EXPECT_FALSE(see(promo, move, 479)) << move;
+    }
+    EXPECT_FALSE(see("1r2k3/P7/8/8/8/8/8/4K3 w - - 0 1", "a7a8q", 0));  // the rook takes the new queen
+    EXPECT_TRUE(see("4k3/P7/8/8/8/8/8/4K3 w - - 0 1", "a7a8q", 0));
+    EXPECT_FALSE(see("4k3/P7/8/8/8/8/8/4K3 w - - 0 1", "a7a8q", 1));
+
+    // The king as the last defender takes only when nothing attacks back.
+    EXPECT_FALSE(see("8/8/4k3/3p4/8/8/8/3RK3 w - - 0 1", "d1d5", 0));
+    EXPECT_TRUE(see("8/8/4k3/3p4/8/5B2/8/3RK3 w - - 0 1", "d1d5", 0));
+    // The king as the capturing side's last attacker: B takes R, pawn takes
+    // B, king takes pawn (+282), unless a knight still guards the square.
+    EXPECT_TRUE(see("7k/8/4p3/3r4/4K3/1B6/8/8 w - - 0 1", "b3d5", 200));
+    EXPECT_FALSE(see("7k/8/1n2p3/3r4/4K3/1B6/8/8 w - - 0 1", "b3d5", 200));
+
+    // En passant and castling pass at any threshold.
+    EXPECT_TRUE(see("4k3/8/2p5/3pP3/8/8/8/4K3 w - d6 0 2", "e5d6", 10000));
+    EXPECT_TRUE(see("4k3/8/8/8/8/8/8/4K2R w K - 0 1", "e1g1", 10000));
+}
+
+// Without the selective parts the search is exactly the minimax of the same
+// evaluation, at depths 1 to 4, over random positions of standard and
+// Chess960 games, some of them close to the fifty-move limit.
+TEST(Search, WithoutSelectivityMatchesMinimax) {
+    Searcher s(START_FEN, true);
+    Position& pos = s.pos();
+    std::mt19937_64 rng(31337);
+    const int count = 240 / SCALE;
+    int checked = 0, nearFifty = 0;
+    for (int i = 0; i < count; i++) {
+        const bool is960 = i % 5 == 4;
+        Chess960Mode mode(is960);
+        s.set(is960 ? chess960StartFen(int(rng() % 960)) : START_FEN);
+        playRandomMoves(pos, 4 + int(rng() % 100), rng);
+        if (rng() % 5 == 0) {
+            pos.rule50 = i16(97 + rng() % 3);
+            nearFifty++;
+        }
+        const int depth = i % 10 < 4 ? 1 : i % 10 < 7 ? 2 : i % 10 < 9 ? 3 : 4;
+        s.prepare(0);
+        generateLegal(0, pos.plyStack[0].moveListBegin, pos);
+        if (pos.plyStack[0].moveListEnd == pos.plyStack[0].moveListBegin) continue;
+
+        const u64 key = pos.key;
+        s.prepare(0);
+        const int expected = minimax(pos, 0, depth, -SCORE_INFINITE, SCORE_INFINITE);
+        ttClear();
+        const int got = s.search(depth);
+        ASSERT_EQ(got, expected) << "depth " << depth << " in " << positionToFen(pos);
+        ASSERT_EQ(pos.key, key);
+        checked++;
+    }
+    EXPECT_GT(checked, count * 9 / 10);
+    EXPECT_GT(nearFifty, 0);
+}
+
+// Mate in N gives 32000 - (2N - 1) at the root, the side being mated sees
+// the negated distance. The depth grows from 1 as in iterative deepening
+// until the exact score shows: without the selective parts at the depth of
+// the mate, with them within a few plies more. No depth may claim a faster
+// mate than there is.
+TEST(Search, MateScoresAreExactDistances) {
+    struct Case {
+        const char* fen;
+        int plies;  // to the mate, negative when the side to move is mated
+        bool selective, plain;  // which searches are asked
+    };
+    const Case cases[] = {
+        {"6k1/5ppp/8/8/8/8/8/R5K1 w - - 0 1", 1, true, true},
+        {"k7/8/2K5/8/8/8/8/7R w - - 0 1", 3, true, true},
+        {"kbK5/pp6/RP6/8/8/8/8/8 b - - 0 1", -2, true, true},
+        // Two sacrifices the pruning hides for many plies.
+        {"kbK5/pp6/1P6/8/8/8/8/R7 w - - 0 1", 3, false, true},
+        {"2rr3k/pp3pp1/1nnqbN1p/3pN3/2pP4/2P3Q1/PPB4P/R4RK1 w - - 0 1", 3, false, true},
+        {"k4r2/1R4pb/1pQp1n1p/3P4/5p1P/3P2P1/r1q1R2K/8 w - - 0 1", 5, true, true},
+        {"8/6pp/3q1p2/3n1k2/1P6/3NQ2P/5PP1/6K1 w - - 0 1", 5, true, true},
+        {"r3k2r/pbp2pp1/3b1n2/1p6/3P3p/1B2N1Pq/PP1PQP1P/R1B2RK1 b kq - 0 1", 5, true, true},
+        {"r3r2k/2R3pp/pp1q1p2/8/3P3R/7P/PP3PP1/3Q2K1 w - - 0 1", 7, true, false},
+        {"r6k/p1Q4p/2p1b1rq/4p3/B3P3/4P3/PPP3P1/4RRK1 b - - 0 1", 9, true, false},
+        {"3q1rk1/p4pp1/2pb3p/3p4/6Pr/1PNQ4/P1PB1PP1/4RRK1 b - - 0 1", 9, true, false},
+    };
+    for (const Case& c : cases) {
+        const int plies = std::abs(c.plies);
+        const int expected = c.plies > 0 ? MATE_VALUE - plies : plies - MATE_VALUE;
+        for (bool off : {true, false}) {
+            if (off ? !c.plain : !c.selective) continue;
+            Searcher s(c.fen, off);
+            s.prepare(0);
+            int score = 0, depth = 0;
+            while (score != expected && depth < (off ? plies : plies + 8)) {
+                score = alphaBeta(0, ++depth, -SCORE_INFINITE, SCORE_INFINITE, s.pos());
+                EXPECT_TRUE(c.plies > 0 ? score <= expected : score >= expected)
+                    << c.fen << " claims " << score << " at depth " << depth;
+            }
+            EXPECT_EQ(score, expected) << c.fen << (off ? " without selectivity" : "") << " by depth " << depth;
+        }
+    }
+}
+
+// A mate score stored at one ply reads back, at another ply, as the same
+// distance from that node.
+TEST(Search, MateScoresThroughTheHashTable) {
+    const std::string mateInOne = "6k1/5ppp/8/8/8/8/8/R5K1 w - - 0 1";
+    Searcher s(mateInOne);
+    Position& pos = s.pos();
+    // Searched fresh at ply 4: the mate is 4 + 1 plies from the root.
+    EXPECT_EQ(s.search(2, -SCORE_INFINITE, SCORE_INFINITE, 4), MATE_VALUE - 5);
+    // Stored from a root search, then read at ply 4 by a null-window probe.
+    ttClear();
+    ASSERT_EQ(s.search(2), MATE_VALUE - 1);
+    const u64 nodes = pos.searchNodes;
+    EXPECT_EQ(s.search(2, 31000, 31001, 4), MATE_VALUE - 5);
+    EXPECT_EQ(pos.searchNodes - nodes, 1u) << "the answer should come from the table";
+
+    // The mated side: stored at ply 5, read at ply 1.
+    Searcher mated("kbK5/pp6/RP6/8/8/8/8/8 b - - 0 1");
+    ASSERT_EQ(mated.search(3, -SCORE_INFINITE, SCORE_INFINITE, 5), 5 + 2 - MATE_VALUE);
+    const u64 before = mated.pos().searchNodes;
+    EXPECT_EQ(mated.search(3, -31000, -30999, 1), 1 + 2 - MATE_VALUE);
+    EXPECT_EQ(mated.pos().searchNodes - before, 1u);
+}
+
+TEST(Search, StalemateAndInsufficientMaterialDraws) {
+    // Stalemated and mated at the root and below it.
+    Searcher s("7k/5Q2/6K1/8/8/8/8/8 b - - 0 1");
+    EXPECT_EQ(s.search(3), 0);
+    EXPECT_EQ(s.search(3, -SCORE_INFINITE, SCORE_INFINITE, 3), 0);
+    s.set("7k/6Q1/6K1/8/8/8/8/8 b - - 0 1");
+    EXPECT_EQ(s.search(3), -MATE_VALUE);
+    EXPECT_EQ(s.search(3, -SCORE_INFINITE, SCORE_INFINITE, 3), 3 - MATE_VALUE);
+    // King and bishop against king and knight is a draw below the root; a
+    // rook instead of the bishop is not.
+    s.set("8/8/3nk3/8/8/3BK3/8/8 w - - 0 1");
+    EXPECT_EQ(s.search(4, -SCORE_INFINITE, SCORE_INFINITE, 2), 0);
+    EXPECT_EQ(s.search(4), 0);
+    s.set("8/8/3nk3/8/8/3RK3/8/8 w - - 0 1");
+    EXPECT_GT(s.search(4, -SCORE_INFINITE, SCORE_INFINITE, 2), 100);
+}
+
+// A position repeated inside the search line is a draw at once (+1 or -1
+// by the node counter); one that occurred once before the root is not, a
+// second earlier occurrence makes it one.
+TEST(Search, RepetitionDraws) {
+    // White is a rook up; the knights can shuffle.
+    const std::string fen = "4k1n1/pppp4/8/8/8/8/PPPP4/R3K1N1 w - - 0 1";
+    const char* shuffle[4] = {"g1f3", "g8f6", "f3g1", "f6g8"};
+    for (bool off : {false, true}) {
+        Searcher s(fen, off);
+        Position& pos = s.pos();
+        // Nf3 Nf6 Ng1 Ng8 inside the line brings back the root position at
+        // ply 4: it occurred only once before, so not yet a draw.
+        s.prepare(0);
+        for (int i = 0; i < 4; i++) s.play(shuffle[i], i);
+        EXPECT_FALSE(isRepetition(pos, 4));
+        EXPECT_GT(alphaBeta(4, 2, -SCORE_INFINITE, SCORE_INFINITE, pos), 200);
+        // Nf3 again: the position after the first Nf3, inside the line, is
+        // repeated at ply 5 and is a draw at once.
+        s.play("g1f3", 4);
+        const int v = alphaBeta(5, 3, -SCORE_INFINITE, SCORE_INFINITE, pos);
+        EXPECT_EQ(v, off ? 0 : 2 * int(pos.searchNodes & 1) - 1);
+        EXPECT_TRUE(v == 1 || v == -1 || off);
+    }
+
+    for (int earlier : {1, 2}) {
+        Searcher s(fen);
+        Position& pos = s.pos();
+        // The game goes round the knight shuffle `earlier` times, so that
+        // the position after Nf3 occurred that often before the root.
+        for (int round = 0; round < earlier; round++)
+            for (const char* m : shuffle) {
+                playRootMove(pos, parseLegalMove(m, 0, pos));
+                pos.plyStack[0].inCheck = false;
+            }
+        s.prepare(0);
+        s.play("g1f3", 0);
+        const int v = -alphaBeta(1, 2, -SCORE_INFINITE, SCORE_INFINITE, pos);
+        if (earlier == 1) {
+            EXPECT_GT(v, 200) << "one earlier occurrence is not a draw";
+        } else {
+            EXPECT_TRUE(v == 1 || v == -1) << "two earlier occurrences are: " << v;
+        }
+    }
+}
+
+// The fifty-move rule: a node reached with rule50 at 100 or more is a draw
+// whatever the window, unless the side to move is mated.
+TEST(Search, FiftyMoveDraws) {
+    // Black to move with the clock at 99: any quiet move leaves White,
+    // a rook up, in a drawn position.
+    Searcher s("4k3/8/8/8/8/8/3R4/4K3 b - - 99 80");
+    Position& pos = s.pos();
+    s.prepare(0);
+    s.play("e8f8", 0);
+    ASSERT_EQ(pos.rule50, 100);
+    EXPECT_EQ(alphaBeta(1, 3, -SCORE_INFINITE, SCORE_INFINITE, pos), 0);
+    const int v = alphaBeta(1, 3, 10, 11, pos);
+    EXPECT_LE(v, 10) << "a null window above the draw must fail low";
+    EXPECT_GE(v, 0) << "but not below the draw";
+    // The same from the root: every black move draws at once.
+    ttClear();
+    EXPECT_EQ(s.search(4), 0);
+
+    // A mate delivered with the clock reaching 100 is still a mate; a check
+    // the king escapes is a draw.
+    s.set("6k1/5ppp/8/8/8/8/8/R5K1 w - - 99 80");
+    EXPECT_EQ(s.search(3), MATE_VALUE - 1);
+    s.set("6k1/5pp1/8/8/8/8/8/R5K1 w - - 99 80");
+    EXPECT_EQ(s.search(3), 0);
+    s.prepare(0);
+    s.play("a1a8", 0);
+    ASSERT_TRUE(pos.plyStack[1].inCheck);
+    EXPECT_EQ(alphaBeta(1, 3, 5, 6, pos), 0);
+}

@@ -1,0 +1,216 @@
+// Talking to the engine binary during a search, and checking what it says
+// against the board code: shared by the search-protocol tests and the
+// self-play games.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "board/fen.h"
+#include "board/makemove.h"
+#include "board/movegen.h"
+#include "test_util.h"
+
+namespace session {
+
+using Lines = std::vector<std::string>;
+
+// Bounds for things that must come at once and for whole searches; wide
+// enough for a loaded machine and for sanitizer builds.
+constexpr int PROMPT_MS = 3000;
+constexpr int SEARCH_MS = 60000;
+
+inline long long msSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Switches the board code's Chess960 move texts on for one scope.
+struct Chess960Texts {
+    bool saved = chess960;
+    explicit Chess960Texts(bool on) { chess960 = on; }
+    ~Chess960Texts() { chess960 = saved; }
+};
+
+// The engine with a small hash table, ready for commands.
+struct Engine : EngineProcess {
+    Engine() {
+        send("setoption name Hash value 16");
+        sync();
+    }
+    // "isready" and its "readyok"; the lines before it are returned.
+    Lines sync() {
+        Lines seen;
+        send("isready");
+        EXPECT_TRUE(waitFor("readyok", SEARCH_MS, &seen)) << "no readyok";
+        if (!seen.empty()) seen.pop_back();
+        return seen;
+    }
+    // Sends the go command and returns every line up to and including
+    // "bestmove" (an empty list when it does not come in time).
+    Lines search(const std::string& go, int timeoutMs = SEARCH_MS) {
+        Lines seen;
+        send(go);
+        if (!waitFor("bestmove", timeoutMs, &seen)) {
+            ADD_FAILURE() << "no bestmove within " << timeoutMs << " ms after '" << go << "'";
+            seen.clear();
+        }
+        return seen;
+    }
+};
+
+inline Lines words(const std::string& line) {
+    std::istringstream in(line);
+    Lines out;
+    for (std::string w; in >> w;) out.push_back(w);
+    return out;
+}
+
+// Plays one move given as text on the position with the board code; false
+// (and the position unchanged) when it is not legal there.
+inline bool playText(Position& pos, const std::string& text) {
+    pos.plyStack[0].inCheck = isInCheck(pos);
+    const Move m = parseLegalMove(text, 0, pos);
+    if (isNoMove(m)) return false;
+    playRootMove(pos, m);
+    pos.plyStack[0].inCheck = isInCheck(pos);
+    return true;
+}
+
+// Checks "bestmove X [ponder Y]" against the position: X legal, Y legal
+// after X. Returns X ("" on failure). The position is left unchanged.
+inline std::string checkBestMove(const std::string& fen, const std::string& line) {
+    const Lines w = words(line);
+    EXPECT_TRUE(w.size() == 2 || (w.size() == 4 && w[2] == "ponder")) << line;
+    if (w.size() < 2 || w[0] != "bestmove") {
+        ADD_FAILURE() << "not a bestmove line: " << line;
+        return "";
+    }
+    TestPosition pos(fen);
+    if (!playText(*pos, w[1])) {
+        ADD_FAILURE() << "illegal best move in " << fen << ": " << line;
+        return "";
+    }
+    if (w.size() == 4) EXPECT_TRUE(playText(*pos, w[3])) << "illegal ponder move in " << fen << ": " << line;
+    return w[1];
+}
+
+// The fields of an "info" line by keyword; "pv" holds the moves.
+inline std::map<std::string, std::string> infoFields(const std::string& line) {
+    std::map<std::string, std::string> fields;
+    const Lines w = words(line);
+    for (size_t i = 1; i < w.size(); i++) {
+        if (w[i] == "pv") {
+            std::string moves;
+            for (size_t j = i + 1; j < w.size(); j++) moves += (moves.empty() ? "" : " ") + w[j];
+            fields["pv"] = moves;
+            break;
+        }
+        if (w[i] == "score" && i + 2 < w.size()) {
+            fields[w[i + 1]] = w[i + 2];  // "cp" or "mate"
+            i += 2;
+        } else if (i + 1 < w.size()) {
+            fields[w[i]] = w[i + 1];
+            i++;
+        }
+    }
+    return fields;
+}
+
+inline Lines withPrefix(const Lines& lines, const std::string& prefix) {
+    Lines found;
+    for (const std::string& l : lines)
+        if (l.rfind(prefix, 0) == 0) found.push_back(l);
+    return found;
+}
+
+// Nothing but kings and at most one minor piece, or kings and bishops all
+// on squares of one colour: no sequence of moves can mate.
+inline bool deadPosition(const Position& p) {
+    if (p.pieces[WPAWN] | p.pieces[BPAWN] | p.pieces[WROOK] | p.pieces[BROOK] | p.pieces[WQUEEN] | p.pieces[BQUEEN])
+        return false;
+    const u64 knights = p.pieces[WKNIGHT] | p.pieces[BKNIGHT], bishops = p.pieces[WBISHOP] | p.pieces[BBISHOP];
+    if (popCount(knights | bishops) <= 1) return true;
+    constexpr u64 oneColour = 0xAA55AA55AA55AA55ULL;
+    return !knights && ((bishops & oneColour) == 0 || (bishops & ~oneColour) == 0);
+}
+
+// Why the game is over in this position ("" while it goes on); keys holds
+// the key of every position of the game so far, this one included.
+inline std::string gameEnding(Position& pos, const std::vector<u64>& keys) {
+    if (legalMoveTexts(pos).empty()) return isInCheck(pos) ? "checkmate" : "stalemate";
+    if (pos.rule50 >= 100) return "fifty-move rule";
+    if (std::count(keys.begin(), keys.end(), pos.key) >= 3) return "threefold repetition";
+    if (deadPosition(pos)) return "insufficient material";
+    return "";
+}
+
+struct GameSetup {
+    std::string fen = START_FEN;
+    bool chess960 = false;
+    int maxPlies = 300;
+    // A fixed go command for every move; empty: play with a clock.
+    std::string go;
+    int clockMs = 0, incrementMs = 0;
+};
+
+struct GameRecord {
+    std::string ending;  // "move cap" when the cap ended it
+    Lines moves;
+};
+
+// One engine process plays both sides: "position ... moves ..." and "go"
+// for every move. Every best move is checked legal (and its ponder move
+// legal after it) by the board code, which also decides when the game ends.
+inline GameRecord playGame(Engine& engine, const GameSetup& setup) {
+    const Chess960Texts texts(setup.chess960);
+    engine.send(std::string("setoption name UCI_Chess960 value ") + (setup.chess960 ? "true" : "false"));
+    engine.send("ucinewgame");
+    EXPECT_TRUE(engine.waitFor("readyok", SEARCH_MS));
+    GameRecord game;
+    TestPosition pos(setup.fen);
+    std::vector<u64> keys{pos->key};
+    int clock[2] = {setup.clockMs, setup.clockMs};
+    std::string moveList;
+    while (int(game.moves.size()) < setup.maxPlies) {
+        game.ending = gameEnding(*pos, keys);
+        if (!game.ending.empty()) return game;
+        engine.send((setup.fen == START_FEN ? std::string("position startpos") : "position fen " + setup.fen) +
+                    " moves" + moveList);
+        const int side = pos->sideToMove;
+        const std::string go = !setup.go.empty()
+                                   ? setup.go
+                                   : "go wtime " + std::to_string(clock[WHITE]) + " btime " +
+                                         std::to_string(clock[BLACK]) + " winc " + std::to_string(setup.incrementMs) +
+                                         " binc " + std::to_string(setup.incrementMs);
+        const auto start = std::chrono::steady_clock::now();
+        const Lines out = engine.search(go);
+        const long long used = msSince(start);
+        const Lines w = out.empty() ? Lines{} : words(out.back());
+        const std::string where = "ply " + std::to_string(game.moves.size()) + " of " + setup.fen + " moves" + moveList;
+        if (w.size() < 2 || !playText(*pos, w[1])) {
+            ADD_FAILURE() << "no legal best move at " << where << ": " << (out.empty() ? "" : out.back());
+            game.ending = "illegal move";
+            return game;
+        }
+        if (w.size() == 4) EXPECT_FALSE(isNoMove(parseLegalMove(w[3], 0, *pos))) << "illegal ponder move at " << where;
+        EXPECT_EQ(checkConsistency(*pos), "") << where;
+        if (setup.go.empty()) {
+            clock[side] -= int(used);
+            EXPECT_GT(clock[side], 0) << "out of time at " << where;
+            clock[side] += setup.incrementMs;
+        }
+        game.moves.push_back(w[1]);
+        moveList += " " + w[1];
+        keys.push_back(pos->key);
+    }
+    game.ending = "move cap";
+    return game;
+}
+
+}  // namespace session
