@@ -96,7 +96,9 @@ inline std::string checkBestMove(const std::string& fen, const std::string& line
         ADD_FAILURE() << "illegal best move in " << fen << ": " << line;
         return "";
     }
-    if (w.size() == 4) EXPECT_TRUE(playText(*pos, w[3])) << "illegal ponder move in " << fen << ": " << line;
+    if (w.size() == 4) {
+        EXPECT_TRUE(playText(*pos, w[3])) << "illegal ponder move in " << fen << ": " << line;
+    }
     return w[1];
 }
 
@@ -198,7 +200,9 @@ inline GameRecord playGame(Engine& engine, const GameSetup& setup) {
             game.ending = "illegal move";
             return game;
         }
-        if (w.size() == 4) EXPECT_FALSE(isNoMove(parseLegalMove(w[3], 0, *pos))) << "illegal ponder move at " << where;
+        if (w.size() == 4) {
+            EXPECT_FALSE(isNoMove(parseLegalMove(w[3], 0, *pos))) << "illegal ponder move at " << where;
+        }
         EXPECT_EQ(checkConsistency(*pos), "") << where;
         if (setup.go.empty()) {
             clock[side] -= int(used);

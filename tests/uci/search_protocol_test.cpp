@@ -39,18 +39,18 @@ TEST(SearchProtocol, InfoLinesFromDepthTenAndALegalBestMove) {
                           R"( pv( [a-h][1-8][a-h][1-8][nbrq]?)+ ?)");
     std::vector<int> depths;
     std::map<std::string, std::string> last;
-    for (const std::string& line : withPrefix(out, "info")) {
-        ASSERT_TRUE(std::regex_match(line, form)) << line;
-        const auto f = infoFields(line);
+    for (const std::string& info : withPrefix(out, "info")) {
+        ASSERT_TRUE(std::regex_match(info, form)) << info;
+        const auto f = infoFields(info);
         depths.push_back(std::stoi(f.at("depth")));
         const unsigned long long nodes = std::stoull(f.at("nodes")), time = std::stoull(f.at("time"));
-        EXPECT_GT(nodes, 0u) << line;
-        EXPECT_GE(time, 1u) << line;
-        EXPECT_EQ(std::stoull(f.at("nps")), nodes * 1000 / time) << line;
-        EXPECT_GT(std::stoi(f.at("seldepth")), 0) << line;
+        EXPECT_GT(nodes, 0u) << info;
+        EXPECT_GE(time, 1u) << info;
+        EXPECT_EQ(std::stoull(f.at("nps")), nodes * 1000 / time) << info;
+        EXPECT_GT(std::stoi(f.at("seldepth")), 0) << info;
         TestPosition pos(ENDGAME);
         for (const std::string& m : words(f.at("pv")))
-            ASSERT_TRUE(playText(*pos, m)) << "pv move " << m << ": " << line;
+            ASSERT_TRUE(playText(*pos, m)) << "pv move " << m << ": " << info;
         last = f;
     }
     EXPECT_EQ(depths, (std::vector<int>{10, 11})) << "one line per iteration, none below depth 10";
@@ -60,7 +60,9 @@ TEST(SearchProtocol, InfoLinesFromDepthTenAndALegalBestMove) {
     const Lines pv = words(last["pv"]);
     ASSERT_FALSE(pv.empty());
     EXPECT_EQ(best, pv[0]);
-    if (pv.size() > 1) EXPECT_EQ(out.back(), "bestmove " + pv[0] + " ponder " + pv[1]);
+    if (pv.size() > 1) {
+        EXPECT_EQ(out.back(), "bestmove " + pv[0] + " ponder " + pv[1]);
+    }
 
     // Depth 6 ends below depth 10: the move alone, no info line.
     engine.send("position startpos moves e2e4");
@@ -248,9 +250,9 @@ TEST(SearchProtocol, BenchIsDeterministic) {
     std::vector<unsigned long long> counts;
     for (int run = 0; run < 2; run++) {
         engine.send("bench 6");
-        const auto line = engine.waitFor("Nodes searched", SEARCH_MS);
-        ASSERT_TRUE(line);
-        counts.push_back(std::stoull(words(*line).back()));
+        const auto summary = engine.waitFor("Nodes searched", SEARCH_MS);
+        ASSERT_TRUE(summary);
+        counts.push_back(std::stoull(words(*summary).back()));
     }
     EXPECT_GT(counts[0], 0u);
     EXPECT_EQ(counts[0], counts[1]);
