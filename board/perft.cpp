@@ -85,87 +85,89 @@ void perftCommand(int depth) {
           "  Nodes per sec: " + formatDouble(double(r.nodes) / seconds) + "\n");
 }
 
-bool runPerftChecks(const std::string& path) {
+namespace {
+
+// Runs the lines of a perft file: blank lines are skipped, and in "rtest"
+// files a line "full" or "extended" ends the run. `parse` reads a line's
+// fields (false: malformed); a malformed line or a refused FEN is reported
+// and counts as a failure; `check` runs the position set from the FEN and
+// says whether the counts matched. Returns false when the file cannot be read.
+template <typename Parse, typename Check>
+bool runPerftFile(const std::string& path, bool stopLines, Parse parse, Check check, bool& ok) {
     auto local = std::make_unique<Position>(rootPosition);
     std::ifstream file(path);
     if (!file) {
         write(std::string(NO_FILE) + "\n");
         return false;
     }
-    bool ok = true;
+    ok = true;
     int lineNumber = 0;
     for (std::string text; std::getline(file, text);) {
         lineNumber++;
         if (!text.empty() && text.back() == '\r') text.pop_back();
-        if (text == "full" || text == "extended") break;
+        if (stopLines && (text == "full" || text == "extended")) break;
         if (text.find_first_not_of(" \t") == std::string::npos) continue;
         const std::vector<std::string> parts = splitAt(text, ';');
-        int depth;
-        u64 expected;
         std::string error;
-        if (parts.size() < 3 || !readDepth(parts[1], depth) || !readU64(parts[2], expected)) {
+        if (!parse(parts)) {
             say("info string perft file line " + std::to_string(lineNumber) + " is malformed: " + text);
             ok = false;
-            continue;
-        }
-        if (!setPositionFromFen(parts[0], *local, &error)) {
+        } else if (!setPositionFromFen(parts[0], *local, &error)) {
             say("info string perft file line " + std::to_string(lineNumber) + " has a bad FEN (" + error + ")");
             ok = false;
-            continue;
+        } else if (!check(parts, *local)) {
+            ok = false;
         }
-        const TimedCount r = timedPerft(*local, depth);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool runPerftChecks(const std::string& path) {
+    int depth = 0;
+    u64 expected = 0;
+    auto parse = [&](const std::vector<std::string>& parts) {
+        return parts.size() >= 3 && readDepth(parts[1], depth) && readU64(parts[2], expected);
+    };
+    auto check = [&](const std::vector<std::string>& parts, Position& pos) {
+        const TimedCount r = timedPerft(pos, depth);
         const bool match = r.nodes == expected;
         write(std::string(match ? "1" : "0") + "; " + parts[0] + "; " + std::to_string(depth) + "; " +
               std::to_string(expected) + "; " + std::to_string(r.nodes) + "; " + std::to_string(r.elapsedNs) + "\n");
         flushOutput();
-        ok = ok && match;
         ttResize(128);
-    }
+        return match;
+    };
+    bool ok = false;
+    if (!runPerftFile(path, true, parse, check, ok)) return false;
     write("Results of the perft checks is OK: " + std::to_string(int(ok)) + "\n");
     return ok;
 }
 
 bool runPerftChecksAllDepths(const std::string& path) {
-    auto local = std::make_unique<Position>(rootPosition);
-    std::ifstream file(path);
-    if (!file) {
-        write(std::string(NO_FILE) + "\n");
-        return false;
-    }
-    bool ok = true;
-    int lineNumber = 0;
-    for (std::string text; std::getline(file, text);) {
-        lineNumber++;
-        if (!text.empty() && text.back() == '\r') text.pop_back();
-        if (text.find_first_not_of(" \t") == std::string::npos) continue;
-        const std::vector<std::string> parts = splitAt(text, ';');
-        u64 expected[6];
+    u64 expected[6];
+    auto parse = [&](const std::vector<std::string>& parts) {
         bool wellFormed = parts.size() == 7;
         for (int d = 0; wellFormed && d < 6; d++)
             wellFormed = parts[d + 1].size() > 3 && readU64(parts[d + 1].substr(3), expected[d]);
-        std::string error;
-        if (!wellFormed) {
-            say("info string perft file line " + std::to_string(lineNumber) + " is malformed: " + text);
-            ok = false;
-            continue;
-        }
-        if (!setPositionFromFen(parts[0], *local, &error)) {
-            say("info string perft file line " + std::to_string(lineNumber) + " has a bad FEN (" + error + ")");
-            ok = false;
-            continue;
-        }
+        return wellFormed;
+    };
+    auto check = [&](const std::vector<std::string>& parts, Position& pos) {
         say(parts[0]);
-        bool lineOk = true;
-        for (int d = 1; d <= 6 && lineOk; d++) {
-            const u64 nodes = perft(0, d, *local);
+        for (int d = 1; d <= 6; d++) {
+            const u64 nodes = perft(0, d, pos);
             if (nodes != expected[d - 1]) {
                 say("WRONGGGGGGGGGGGG " + std::to_string(d) + " correct : " + std::to_string(expected[d - 1]) +
                     " berekend : " + std::to_string(nodes));
-                lineOk = ok = false;
+                return false;
             }
         }
-        if (lineOk) say("Okidoki");
-    }
+        say("Okidoki");
+        return true;
+    };
+    bool ok = false;
+    if (!runPerftFile(path, false, parse, check, ok)) return false;
     write("Results of the perft checks (0 = wrong, 1 = OK) : " + std::to_string(int(ok)) + "\n");
     return ok;
 }

@@ -22,6 +22,9 @@
 #include "board/movegen.h"
 #include "search/tt.h"
 
+Chess960Mode::Chess960Mode(bool on) : saved(chess960) { chess960 = on; }
+Chess960Mode::~Chess960Mode() { chess960 = saved; }
+
 void initEngineForTests() {
     static std::once_flag once;
     std::call_once(once, [] {

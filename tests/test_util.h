@@ -11,6 +11,13 @@
 
 #include "board/position.h"
 
+// Sets the Chess960 mode (UCI_Chess960) for one scope.
+struct Chess960Mode {
+    bool saved;
+    explicit Chess960Mode(bool on);
+    ~Chess960Mode();
+};
+
 // Builds the tables and a small hash table once per test process.
 void initEngineForTests();
 

@@ -9,12 +9,6 @@
 
 namespace {
 
-struct Chess960Mode {
-    bool saved = chess960;
-    explicit Chess960Mode(bool on) { chess960 = on; }
-    ~Chess960Mode() { chess960 = saved; }
-};
-
 int sq(const char* name) { return (name[0] - 'a') + 8 * (name[1] - '1'); }
 
 }  // namespace

@@ -13,12 +13,6 @@ namespace {
 
 int sq(const char* name) { return (name[0] - 'a') + 8 * (name[1] - '1'); }
 
-struct Chess960Mode {
-    bool saved = chess960;
-    explicit Chess960Mode(bool on) { chess960 = on; }
-    ~Chess960Mode() { chess960 = saved; }
-};
-
 // The fields make/unmake must restore (the per-ply scratch of deeper plies
 // and the history beyond gamePly may change).
 void expectSameState(const Position& a, const Position& b, const std::string& where) {

@@ -25,12 +25,6 @@ std::vector<std::string> texts(const std::vector<Move>& moves, const Position& p
     return out;
 }
 
-struct Chess960Mode {
-    bool saved = chess960;
-    explicit Chess960Mode(bool on) { chess960 = on; }
-    ~Chess960Mode() { chess960 = saved; }
-};
-
 }  // namespace
 
 TEST(MoveGen, StartPositionOrder) {

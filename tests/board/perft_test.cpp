@@ -14,12 +14,6 @@
 
 namespace {
 
-struct Chess960Mode {
-    bool saved = chess960;
-    explicit Chess960Mode(bool on) { chess960 = on; }
-    ~Chess960Mode() { chess960 = saved; }
-};
-
 // Runs fn with the engine's output captured.
 template <typename F>
 std::string captureOutput(F fn) {

@@ -54,12 +54,6 @@ void referenceAccumulator(const Position& pos, const NetworkParameters& net, i16
     }
 }
 
-struct Chess960Mode {
-    bool saved = chess960;
-    explicit Chess960Mode(bool on) { chess960 = on; }
-    ~Chess960Mode() { chess960 = saved; }
-};
-
 }  // namespace
 
 TEST(Network, FeatureIndexMirrorsForBlack) {

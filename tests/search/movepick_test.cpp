@@ -35,12 +35,6 @@ struct ThreadTables {
     EvalCaches caches;
 };
 
-struct Chess960Mode {
-    bool saved = chess960;
-    explicit Chess960Mode(bool on) { chess960 = on; }
-    ~Chess960Mode() { chess960 = saved; }
-};
-
 // A test position wired like a thread's: its own continuation tables and
 // evaluation caches.
 struct ThreadPosition {

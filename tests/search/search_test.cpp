@@ -58,12 +58,6 @@ struct ThreadTables {
     EvalCaches caches;
 };
 
-struct Chess960Mode {
-    bool saved = chess960;
-    explicit Chess960Mode(bool on) { chess960 = on; }
-    ~Chess960Mode() { chess960 = saved; }
-};
-
 // Loads the bootstrap network (built once per process), output silenced,
 // unless it is the network in use already.
 void useBootstrapNetwork() {

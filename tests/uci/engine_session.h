@@ -30,12 +30,8 @@ inline long long msSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Switches the board code's Chess960 move texts on for one scope.
-struct Chess960Texts {
-    bool saved = chess960;
-    explicit Chess960Texts(bool on) { chess960 = on; }
-    ~Chess960Texts() { chess960 = saved; }
-};
+// The board code's Chess960 move texts for one scope.
+using Chess960Texts = Chess960Mode;
 
 // The engine with a small hash table, ready for commands.
 struct Engine : EngineProcess {
