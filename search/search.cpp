@@ -99,7 +99,7 @@ bool probCut(int ply, int depth, int beta, Move hashMove, Position& pos, int& re
 bool alternativeReaches(int ply, int depth, int sBeta, Position& pos) {
     PlyState& st = pos.plyStack[ply];
     const PlyState saved = st;
-    const Move* savedChildList = pos.plyStack[ply + 1].moveListBegin;
+    Move* const savedChildList = pos.plyStack[ply + 1].moveListBegin;
     pos.plyStack[ply + 1].singularSubtree = 1;
     int losing = 0, quietTried = 0;
     bool reached = false;
@@ -124,7 +124,7 @@ bool alternativeReaches(int ply, int depth, int sBeta, Position& pos) {
     st = saved;
     st.killer1 = killer1;
     st.killer2 = killer2;
-    pos.plyStack[ply + 1].moveListBegin = const_cast<Move*>(savedChildList);
+    pos.plyStack[ply + 1].moveListBegin = savedChildList;
     pos.plyStack[ply + 1].singularSubtree = st.singularSubtree;
     return reached;
 }
