@@ -12,21 +12,11 @@ void tbInitAttackTables() {
     }
 }
 
-u64 tbPieces(const TbPosition& p, int type) {
-    switch (type) {
-    case TB_PAWN: return p.pawns;
-    case TB_KNIGHT: return p.knights;
-    case TB_BISHOP: return p.bishops;
-    case TB_ROOK: return p.rooks;
-    case TB_QUEEN: return p.queens;
-    case TB_KING: return p.kings;
-    default: return 0;
-    }
-}
-
 namespace {
 
-u64& piecesOf(TbPosition& p, int type) {
+// The bitboard of a piece type, writable or not as the position is.
+template <typename P>
+auto& bitboardOf(P& p, int type) {
     switch (type) {
     case TB_PAWN: return p.pawns;
     case TB_KNIGHT: return p.knights;
@@ -36,6 +26,14 @@ u64& piecesOf(TbPosition& p, int type) {
     default: return p.kings;
     }
 }
+
+}  // namespace
+
+u64 tbPieces(const TbPosition& p, int type) { return type >= TB_PAWN && type <= TB_KING ? bitboardOf(p, type) : 0; }
+
+namespace {
+
+u64& piecesOf(TbPosition& p, int type) { return bitboardOf(p, type); }
 
 u64 attacksFrom(int type, int sq, u64 occ) {
     switch (type) {

@@ -11,6 +11,16 @@
 
 #include "board/position.h"
 
+// Sanitizer builds are several times slower: loops over random positions
+// divide their counts by this.
+#if defined(__SANITIZE_THREAD__)
+constexpr int SANITIZER_SCALE = 10;
+#elif defined(__SANITIZE_ADDRESS__)
+constexpr int SANITIZER_SCALE = 4;
+#else
+constexpr int SANITIZER_SCALE = 1;
+#endif
+
 // Sets the Chess960 mode (UCI_Chess960) for one scope.
 struct Chess960Mode {
     bool saved;

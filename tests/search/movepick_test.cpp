@@ -19,15 +19,6 @@
 
 namespace {
 
-// Sanitizer builds run fewer random games.
-#if defined(__SANITIZE_THREAD__)
-constexpr int SCALE = 10;
-#elif defined(__SANITIZE_ADDRESS__)
-constexpr int SCALE = 4;
-#else
-constexpr int SCALE = 1;
-#endif
-
 // What a search thread owns besides its position, zeroed.
 struct ThreadTables {
     ContinuationHistory followUp;
@@ -199,7 +190,7 @@ TEST(MovePick, EveryLegalMoveExactlyOnce) {
     fillRandom(&t.tables->followUp[0][0][0][0], sizeof(ContinuationHistory) / sizeof(i16), rng);
     fillRandom(&t.tables->counter[0][0][0][0], sizeof(ContinuationHistory) / sizeof(i16), rng);
     std::vector<Move> stale;
-    const int games = 48 / SCALE;
+    const int games = 48 / SANITIZER_SCALE;
     int positions = 0, inCheck = 0, failures = 0;
     for (int game = 0; game < games && failures < 5; game++) {
         const bool is960 = game % 4 == 3;
@@ -270,7 +261,7 @@ TEST(MovePick, PseudoLegalityAgreesWithTheGenerators) {
     Position& pos = t.pos();
     std::mt19937_64 rng(77);
     std::vector<Move> stale;
-    const int games = 40 / SCALE;
+    const int games = 40 / SANITIZER_SCALE;
     int accepted = 0, rejected = 0, failures = 0;
     for (int game = 0; game < games && failures < 10; game++) {
         const bool is960 = game % 4 == 1;

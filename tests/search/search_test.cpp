@@ -29,15 +29,6 @@
 
 namespace {
 
-// Sanitizer builds run fewer random positions.
-#if defined(__SANITIZE_THREAD__)
-constexpr int SCALE = 10;
-#elif defined(__SANITIZE_ADDRESS__)
-constexpr int SCALE = 4;
-#else
-constexpr int SCALE = 1;
-#endif
-
 // ---------------------------------------------------------------------------
 // The static exchange test.
 
@@ -257,7 +248,7 @@ TEST(Search, WithoutSelectivityMatchesMinimax) {
     Searcher s(START_FEN, true);
     Position& pos = s.pos();
     std::mt19937_64 rng(31337);
-    const int count = 240 / SCALE;
+    const int count = 240 / SANITIZER_SCALE;
     int checked = 0, nearFifty = 0;
     for (int i = 0; i < count; i++) {
         const bool is960 = i % 5 == 4;
