@@ -1,6 +1,7 @@
 #include "board/fen.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -321,4 +322,32 @@ std::string boardDiagram(const Position& pos) {
         text += rule;
     }
     return text;
+}
+
+std::string chess960StartFen(int index) {
+    // Scharnagl numbering: bishops, queen, knights, then R K R in the gaps.
+    std::array<char, 8> rank{};
+    int n = index;
+    rank[2 * (n % 4) + 1] = 'B', n /= 4;
+    rank[2 * (n % 4)] = 'B', n /= 4;
+    auto place = [&rank](char piece, int nth) {
+        for (int f = 0; f < 8; f++)
+            if (!rank[f] && nth-- == 0) {
+                rank[f] = piece;
+                return;
+            }
+    };
+    place('Q', n % 6), n /= 6;
+    static const int knights[10][2] = {{0, 1}, {0, 2}, {0, 3}, {0, 4}, {1, 2}, {1, 3}, {1, 4}, {2, 3}, {2, 4}, {3, 4}};
+    place('N', knights[n][1]);
+    place('N', knights[n][0]);
+    place('R', 0), place('K', 0), place('R', 0);
+    std::string white(rank.begin(), rank.end()), black = white;
+    for (char& c : black) c = char(c + ('a' - 'A'));
+    std::string castling;
+    for (int f = 7; f >= 0; f--)
+        if (rank[f] == 'R') castling += char('A' + f);
+    std::string lower = castling;
+    for (char& c : lower) c = char(c + ('a' - 'A'));
+    return black + "/pppppppp/8/8/8/8/PPPPPPPP/" + white + " w " + castling + lower + " - 0 1";
 }

@@ -18,6 +18,10 @@ inline constexpr const char* START_FEN = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNB
 // pawn that double-stepped, are dropped rather than refused.
 bool setPositionFromFen(const std::string& fen, Position& pos, std::string* error = nullptr);
 
+// Start position number `index` (0..959, Scharnagl numbering) of Chess960,
+// with Shredder-FEN castling letters; 518 is the standard array.
+std::string chess960StartFen(int index);
+
 // FEN of the position (Shredder-style castling letters in Chess960 mode).
 std::string positionToFen(const Position& pos);
 

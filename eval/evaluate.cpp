@@ -439,10 +439,18 @@ void attachEvalCaches(Position& pos, EvalCaches& caches) {
 
 void clearEvalCaches(EvalCaches& caches) { std::memset(&caches, 0, sizeof caches); }
 
+bool networkEvaluates(const Position& pos) { return std::abs(mgScore(materialBalance(pos))) < handWrittenBalance; }
+
 i16 evaluateHandWritten(Position& pos) {
     const int v = handWritten(pos, materialBalance(pos));
     return i16(pos.sideToMove == WHITE ? v : -v);
 }
+
+#ifdef VELMORA_HANDWRITTEN_EVERYWHERE
+bool handWrittenEverywhere = true;
+#else
+bool handWrittenEverywhere = false;
+#endif
 
 i16 evaluate(int ply, Position& pos) {
     EvalCacheEntry& entry = pos.evalCache[pos.key & (EVAL_CACHE_ENTRIES - 1)];
@@ -450,7 +458,7 @@ i16 evaluate(int ply, Position& pos) {
 
     const Score balance = materialBalance(pos);
     i16 v;
-    if (std::abs(mgScore(balance)) >= handWrittenBalance || !netLoaded) {
+    if (std::abs(mgScore(balance)) >= handWrittenBalance || !netLoaded || handWrittenEverywhere) {
         const int white = handWritten(pos, balance);
         v = i16(pos.sideToMove == WHITE ? white : -white);
     } else {

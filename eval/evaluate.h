@@ -44,9 +44,20 @@ void clearEvalCaches(EvalCaches& caches);
 // Without a loaded network the hand-written evaluation answers everywhere.
 i16 evaluate(int ply, Position& pos);
 
+// Whether evaluate() hands the position to the network (the middle-game
+// material-plus-placement balance is below handWrittenBalance).
+bool networkEvaluates(const Position& pos);
+
 // The hand-written evaluation alone, side-to-move relative. It uses (and
 // fills) the pawn cache, not the evaluation cache.
 i16 evaluateHandWritten(Position& pos);
+
+// Measurement switch: the hand-written evaluation answers everywhere, the
+// network nowhere. Off by default; the build option
+// VELMORA_HANDWRITTEN_EVERYWHERE turns it on for a whole engine (used to
+// measure networks against the hand-written evaluation), and the data
+// generator sets it to label games with the hand-written evaluation.
+extern bool handWrittenEverywhere;
 
 // Test switch: the push-mobility terms of both colours enter the mobility
 // sums before either side's king danger reads them. Normally White's king

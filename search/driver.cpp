@@ -242,6 +242,8 @@ void iterativeDeepening(worker& thread) {
                 }
                 if (infiniteSearch) keepGoing = true;
             }
+            if (main && softNodeLimit && depth >= softNodeDepthFloor && nodesSearched() >= softNodeLimit)
+                keepGoing = false;
         }
         if (stopSearch || depth >= MAX_SEARCH_PLY || !keepGoing) break;
     }

@@ -11,6 +11,7 @@
 #include "search/search.h"
 #include "search/tablebase_hook.h"
 #include "search/threads.h"
+#include "search/timeman.h"
 #include "search/tt.h"
 
 std::atomic<bool> infiniteSearch{false};
@@ -141,9 +142,11 @@ int alphaBeta(int ply, int depth, int alpha, int beta, Position& pos) {
     bumpCounter(pos.searchNodes);
     pos.selDepth = u8(std::max<int>(pos.selDepth, ply));
     if (--pos.nodeCountdown < 0) {
-        pos.nodeCountdown = TIME_CHECK_INTERVAL;
-        if (!infiniteSearch.load(std::memory_order_relaxed) && !ponderSearch.load(std::memory_order_relaxed) &&
-            nowMs() - searchStartMs >= hardTimeMs) {
+        const u64 nodeCap = searchNodeLimit.load(std::memory_order_relaxed);
+        pos.nodeCountdown = nodeCap ? NODE_CHECK_INTERVAL : TIME_CHECK_INTERVAL;
+        if ((!infiniteSearch.load(std::memory_order_relaxed) && !ponderSearch.load(std::memory_order_relaxed) &&
+             nowMs() - searchStartMs >= hardTimeMs) ||
+            (nodeCap && nodesSearched() >= nodeCap)) {
             stopSearch.store(true, std::memory_order_relaxed);
             return 0;
         }

@@ -14,6 +14,8 @@ constexpr int NO_EVAL = -32767;             // static evaluation of a ply in che
 constexpr int SCORE_INFINITE = 32767;
 constexpr int MAX_SEARCH_PLY = 127;
 constexpr int TIME_CHECK_INTERVAL = 4096;
+// Under a node limit the limit is looked at more often than the clock.
+constexpr int NODE_CHECK_INTERVAL = 256;
 
 // Search state shared by the threads (set by "go", read while searching).
 extern std::atomic<bool> infiniteSearch;

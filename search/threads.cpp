@@ -129,6 +129,12 @@ void finishSearch() {
     }
 }
 
+u64 nodesSearched() {
+    u64 n = 0;
+    for (auto& t : threads) n += readCounter(t->position->searchNodes) + readCounter(t->position->quiescenceNodes);
+    return n;
+}
+
 void clearHistories() {
     for (auto& t : threads) t->clearHistories();
 }

@@ -80,6 +80,8 @@ void wake(worker& t);
 // the threads, the options) or use the shared move buffer first end a
 // running search: it stops at once and prints its move, as after "stop".
 void finishSearch();
+// Nodes (alpha-beta and quiescence) searched by all threads in this search.
+u64 nodesSearched();
 // Zeroes every thread's continuation histories ("ucinewgame").
 void clearHistories();
 // Empties every thread's evaluation caches (a new network).

@@ -15,6 +15,15 @@ extern bool movesToGoGiven;
 extern std::atomic<i32> depthLimit;
 extern i32 mateLimit;
 extern i64 nodeLimit;
+// The node limits of the running search, summed over all threads. The hard
+// one ends the search where the clock is checked (so it may overshoot by one
+// check interval per thread); the soft one, used by the data generator, only
+// stops the main thread from starting an iteration beyond the depth floor.
+// Zero means none. "go" copies nodeLimit into the hard one once the previous
+// search has ended.
+extern std::atomic<u64> searchNodeLimit;
+extern u64 softNodeLimit;
+extern int softNodeDepthFloor;
 extern i32 moveTime;
 
 // Game progress: half-moves played, as far as known (1024 = unknown).

@@ -9,6 +9,7 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "board/fen.h"
 #include "board/position.h"
 
 // Sanitizer builds are several times slower: loops over random positions
@@ -52,9 +53,6 @@ std::vector<std::string> legalMoveTexts(Position& pos);
 // Plays up to `plies` random legal moves at ply 0 (as the position command
 // does); stops early at mate or stalemate.
 void playRandomMoves(Position& pos, int plies, std::mt19937_64& rng);
-
-// A random Chess960 start position (index 0..959) as a Shredder-FEN.
-std::string chess960StartFen(int index);
 
 // Runs the engine binary with the given standard input and arguments,
 // returns everything it printed on standard output.

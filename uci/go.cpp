@@ -1,5 +1,6 @@
 #include "uci/go.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -39,8 +40,10 @@ void goCommand(std::istringstream& words) {
     resetLimits();
 
     i32 depth = 0;
+    bool clockGiven = false;
     for (std::string word; words >> word;) {
         bool ok = true;
+        clockGiven |= word == "wtime" || word == "btime" || word == "movetime";
         if (word == "ponder")
             ponderSearch = true;
         else if (word == "wtime")
@@ -68,10 +71,16 @@ void goCommand(std::istringstream& words) {
     depthLimit = depth;
 
     allocateTime();
+    // A node count alone is a complete limit: the default clock does not cut it short.
+    if (nodeLimit > 0 && !clockGiven) {
+        softTimeMs = hardTimeMs = 1 << 30;
+    }
     waitIdle(*threads[0]);
     stopSearch = false;
     readyToStop = false;
     stopCheckDepth = 0;
+    searchNodeLimit = u64(std::max<i64>(0, nodeLimit));
+    softNodeLimit = 0;
     ttNewSearch();
     for (auto& t : threads) t->takeRootPosition(rootPosition);
     wake(*threads[0]);

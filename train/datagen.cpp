@@ -1,0 +1,370 @@
+// velmora_datagen: self-play games that write training records.
+//
+// One worker process per core plays one game at a time with the engine's own
+// search on a node budget (the hash table, the stop flags and the limits are
+// process-wide, so games run side by side as processes, not threads). Worker
+// i appends whole games to OUT/part-i.bin and then records its progress in
+// OUT/part-i.state ("seed games records"); a restarted run cuts each part
+// back to its state and carries on with the next game of the same seeded
+// sequence, so a run that stops and resumes writes what one uninterrupted run
+// would. SIGINT/SIGTERM end every worker between two moves: the unfinished
+// game is dropped, nothing torn is left behind.
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "board/fen.h"
+#include "board/makemove.h"
+#include "board/movegen.h"
+#include "eval/evaluate.h"
+#include "platform/clock.h"
+#include "search/search.h"
+#include "search/tablebase_hook.h"
+#include "search/threads.h"
+#include "search/tt.h"
+#include "train/engine_setup.h"
+#include "train/record.h"
+
+namespace {
+
+struct Options {
+    std::string out;
+    std::string network;  // empty: hand-written evaluation everywhere
+    std::string syzygy;
+    int workers = int(std::thread::hardware_concurrency());
+    long long games = 0;  // per worker; 0 = until stopped
+    long long positions = 0;  // in all; 0 = no limit
+    u64 seed = 1;
+    u64 softNodes = 2000;
+    u64 hardNodes = 8000;
+    int depthFloor = 4;
+    int randomPlies = 8;
+    double frcShare = 0.1;
+    int openingLimit = 400;
+    int winScore = 2500;
+    int winPlies = 4;
+    int drawPly = 60;
+    int drawScore = 10;
+    int drawPlies = 8;
+    int maxPlies = 600;
+};
+
+// Counters each worker updates in shared memory, read by the parent.
+struct Progress {
+    std::atomic<long long> games, positions, whiteWins, draws, blackWins, rejectedOpenings;
+};
+
+volatile std::sig_atomic_t stopRequested = 0;
+void onSignal(int) { stopRequested = 1; }
+
+[[noreturn]] void usage() {
+    std::cerr << "usage: velmora_datagen --out DIR [--net FILE | --hce] [--workers N] [--games N]\n"
+                 "         [--positions N] [--seed N] [--soft-nodes N] [--hard-nodes N] [--depth-floor N]\n"
+                 "         [--random-plies N] [--frc-share X] [--opening-limit CP] [--syzygy DIRS]\n"
+                 "  --net FILE   label with the network (the normal case)\n"
+                 "  --hce        label with the hand-written evaluation everywhere (default without --net)\n";
+    std::exit(2);
+}
+
+Options parseOptions(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; i++) {
+        const std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) usage();
+            return argv[++i];
+        };
+        auto number = [&]() -> long long {
+            const std::string v = value();
+            char* end = nullptr;
+            const long long n = std::strtoll(v.c_str(), &end, 10);
+            if (end == v.c_str() || *end || n < 0) {
+                std::cerr << a << ": '" << v << "' is not a non-negative number\n";
+                std::exit(2);
+            }
+            return n;
+        };
+        if (a == "--out") o.out = value();
+        else if (a == "--net") o.network = value();
+        else if (a == "--hce") o.network.clear();
+        else if (a == "--syzygy") o.syzygy = value();
+        else if (a == "--workers") o.workers = int(number());
+        else if (a == "--games") o.games = number();
+        else if (a == "--positions") o.positions = number();
+        else if (a == "--seed") o.seed = u64(number());
+        else if (a == "--soft-nodes") o.softNodes = u64(number());
+        else if (a == "--hard-nodes") o.hardNodes = u64(number());
+        else if (a == "--depth-floor") o.depthFloor = int(number());
+        else if (a == "--random-plies") o.randomPlies = int(number());
+        else if (a == "--frc-share") o.frcShare = std::atof(value().c_str());
+        else if (a == "--opening-limit") o.openingLimit = int(number());
+        else usage();
+    }
+    if (o.out.empty() || o.workers < 1 || o.hardNodes < o.softNodes) usage();
+    return o;
+}
+
+// The game position and its move buffer (large: kept out of the stack).
+Position gamePos;
+Move gameMoves[MOVE_BUFFER_SIZE];
+EvalCaches gameCaches;
+
+void setUp(const std::string& fen, bool frc) {
+    chess960 = frc;
+    setPositionFromFen(fen, gamePos);
+    gamePos.plyStack[0].moveListBegin = gameMoves;
+    attachEvalCaches(gamePos, gameCaches);
+}
+
+int legalMoveCount() {
+    gamePos.plyStack[0].inCheck = isInCheck(gamePos);
+    generateLegal(0, gameMoves, gamePos);
+    return int(gamePos.plyStack[0].moveListEnd - gameMoves);
+}
+
+void play(Move m) {
+    playRootMove(gamePos, m);
+}
+
+bool isCaptureOrPromotion(Move m) {
+    return gamePos.board[m.to] != EMPTY || m.flag == FLAG_EP || isPromotion(m.flag);
+}
+
+// Plays one opening: random legal plies from the standard or a Chess960
+// start array, accepted when a short search scores it within the limit.
+bool playOpening(const Options& o, SplitMix& rng) {
+    const bool frc = rng.unit() < o.frcShare;
+    setUp(frc ? chess960StartFen(int(rng.below(960))) : std::string(START_FEN), frc);
+    for (int i = 0; i < o.randomPlies; i++) {
+        const int n = legalMoveCount();
+        if (n == 0) return false;
+        play(gameMoves[rng.below(u64(n))]);
+    }
+    if (legalMoveCount() == 0) return false;
+    const SearchResult r = searchNodes(gamePos, o.softNodes, o.hardNodes, o.depthFloor);
+    return r.depth > 0 && std::abs(r.score) <= o.openingLimit;
+}
+
+// Result of a finished game from White's view: 1, 0, -1. Positions are
+// written with results from their side to move's view.
+int playGame(const Options& o, SplitMix& rng, Progress& progress, std::vector<TrainingRecord>& kept) {
+    while (!playOpening(o, rng)) {
+        progress.rejectedOpenings++;
+        if (stopRequested) return 2;
+    }
+    ttClear();
+    clearHistories();
+    kept.clear();
+    int winRun = 0, drawRun = 0, result = 2;  // 2: not decided yet
+    for (int ply = 0; result == 2; ply++) {
+        if (stopRequested) return 2;
+        const int us = gamePos.sideToMove;
+        const int moves = legalMoveCount();
+        if (moves == 0) {
+            result = gamePos.plyStack[0].inCheck ? (us == WHITE ? -1 : 1) : 0;
+            break;
+        }
+        if (gamePos.rule50 >= 100 || isRepetition(gamePos, 0) || isInsufficientMaterial(gamePos) ||
+            ply >= o.maxPlies) {
+            result = 0;
+            break;
+        }
+        if (tbLargestPieces() > 0 && !gamePos.plyStack[0].castlingRights &&
+            popCount(gamePos.occupancy()) <= tbLargestPieces()) {
+            const int wdl = tbProbeWdlHook(0, gamePos);  // 0..4, side to move's view
+            if (wdl >= 0) {
+                const int v = wdl == 4 ? 1 : wdl == 0 ? -1 : 0;
+                result = us == WHITE ? v : -v;
+                break;
+            }
+        }
+        const SearchResult r = searchNodes(gamePos, o.softNodes, o.hardNodes, o.depthFloor);
+        if (isNoMove(r.move)) {
+            result = 0;
+            break;
+        }
+        const int white = us == WHITE ? r.score : -r.score;
+        if (r.depth > 0 && !gamePos.plyStack[0].inCheck && !isCaptureOrPromotion(r.move) &&
+            std::abs(r.score) < MATE_IN_MAX && networkEvaluates(gamePos))
+            kept.push_back(packRecord(gamePos, r.score, gamePos.gamePly));
+
+        // Adjudication on the search's own verdicts.
+        winRun = std::abs(white) >= o.winScore && (winRun == 0 || (white > 0) == (winRun > 0))
+                     ? winRun + (white > 0 ? 1 : -1)
+                     : 0;
+        if (std::abs(winRun) >= o.winPlies) {
+            result = winRun > 0 ? 1 : -1;
+            break;
+        }
+        drawRun = ply >= o.drawPly && std::abs(white) <= o.drawScore ? drawRun + 1 : 0;
+        if (drawRun >= o.drawPlies) {
+            result = 0;
+            break;
+        }
+        play(r.move);
+    }
+    for (TrainingRecord& rec : kept) rec.result = i8(rec.sideToMove == WHITE ? result : -result);
+    return result;
+}
+
+struct PartState {
+    u64 seed = 0;
+    long long games = 0, records = 0;
+};
+
+std::string partPath(const Options& o, int index, const char* ext) {
+    return o.out + "/part-" + std::to_string(index) + ext;
+}
+
+bool readState(const std::string& path, PartState& s) {
+    std::ifstream in(path);
+    return bool(in >> s.seed >> s.games >> s.records);
+}
+
+bool writeState(const std::string& path, const PartState& s) {
+    const std::string tmp = path + ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::trunc);
+        out << s.seed << " " << s.games << " " << s.records << "\n";
+        if (!out.flush()) return false;
+    }
+    return std::rename(tmp.c_str(), path.c_str()) == 0;
+}
+
+int runWorker(const Options& o, int index, Progress& progress) {
+    EngineSetup setup;
+    setup.network = o.network;
+    setup.syzygyPath = o.syzygy;
+    if (!setUpEngine(setup)) return 1;
+
+    const std::string data = partPath(o, index, ".bin"), statePath = partPath(o, index, ".state");
+    PartState state;
+    if (readState(statePath, state)) {
+        if (state.seed != o.seed) {
+            std::cerr << statePath << " was written with seed " << state.seed << ", not " << o.seed << "\n";
+            return 1;
+        }
+        if (countRecords(data) < state.records || !truncateRecords(data, state.records)) {
+            std::cerr << data << " is shorter than its state file says\n";
+            return 1;
+        }
+    } else {
+        state.seed = o.seed;
+        if (countRecords(data) > 0 && !truncateRecords(data, 0)) return 1;
+    }
+
+    std::vector<TrainingRecord> kept;
+    kept.reserve(1024);
+    while (!stopRequested && (o.games == 0 || state.games < o.games) &&
+           (o.positions == 0 || progress.positions.load() < o.positions)) {
+        // Game g of worker i has its own stream: the sequence does not depend
+        // on how the run was split into sessions.
+        SplitMix rng(o.seed * 0x9E3779B97F4A7C15ull ^ (u64(index) << 48) ^ u64(state.games));
+        rng.next();
+        const int result = playGame(o, rng, progress, kept);
+        if (result == 2) break;  // stopped
+        if (!appendRecords(data, kept)) {
+            std::cerr << "cannot write " << data << ": " << std::strerror(errno) << "\n";
+            return 1;
+        }
+        state.games++;
+        state.records += (long long)kept.size();
+        if (!writeState(statePath, state)) {
+            std::cerr << "cannot write " << statePath << "\n";
+            return 1;
+        }
+        progress.games++;
+        progress.positions += (long long)kept.size();
+        (result > 0 ? progress.whiteWins : result < 0 ? progress.blackWins : progress.draws)++;
+    }
+    return 0;
+}
+
+void report(const Progress* p, int workers, i64 startMs, long long startPositions) {
+    long long games = 0, positions = 0, ww = 0, d = 0, bw = 0, rejected = 0;
+    for (int i = 0; i < workers; i++) {
+        games += p[i].games, positions += p[i].positions, rejected += p[i].rejectedOpenings;
+        ww += p[i].whiteWins, d += p[i].draws, bw += p[i].blackWins;
+    }
+    const double seconds = std::max<double>(1e-3, double(nowMs() - startMs) / 1000.0);
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "positions %lld (+%lld, %.0f/s)  games %lld  white %lld draw %lld black %lld  openings rejected %lld",
+                  startPositions + positions, positions, double(positions) / seconds, games, ww, d, bw, rejected);
+    std::cerr << line << std::endl;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options o = parseOptions(argc, argv);
+    if (mkdir(o.out.c_str(), 0755) != 0 && errno != EEXIST) {
+        std::cerr << "cannot create " << o.out << ": " << std::strerror(errno) << "\n";
+        return 1;
+    }
+    long long startPositions = 0;
+    for (int i = 0;; i++) {
+        const long long n = countRecords(partPath(o, i, ".bin"));
+        if (n < 0) break;
+        startPositions += n;
+    }
+
+    auto* progress = static_cast<Progress*>(
+        mmap(nullptr, sizeof(Progress) * size_t(o.workers), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    if (progress == MAP_FAILED) return 1;
+    for (int i = 0; i < o.workers; i++) new (&progress[i]) Progress{};
+
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+
+    std::vector<pid_t> children;
+    for (int i = 0; i < o.workers; i++) {
+        const pid_t pid = fork();
+        if (pid == 0) std::_Exit(runWorker(o, i, progress[i]));
+        if (pid < 0) {
+            std::cerr << "cannot start worker " << i << "\n";
+            stopRequested = 1;
+            break;
+        }
+        children.push_back(pid);
+    }
+
+    const i64 start = nowMs();
+    i64 lastReport = start;
+    int running = int(children.size()), failures = 0;
+    bool forwarded = false;
+    while (running > 0) {
+        int status = 0;
+        const pid_t done = waitpid(-1, &status, WNOHANG);
+        if (done > 0) {
+            running--;
+            if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) failures++;
+            continue;
+        }
+        if (stopRequested && !forwarded) {
+            for (pid_t c : children) kill(c, SIGTERM);
+            forwarded = true;
+        }
+        usleep(100000);
+        if (nowMs() - lastReport >= 10000) {
+            lastReport = nowMs();
+            report(progress, o.workers, start, startPositions);
+        }
+    }
+    report(progress, o.workers, start, startPositions);
+    return failures ? 1 : 0;
+}
