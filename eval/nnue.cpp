@@ -363,9 +363,7 @@ const NetworkParameters* currentNetwork() { return active ? &active->p : nullptr
 namespace nnue {
 
 int scaleOutput(const Position& pos, i32 out) {
-    const int pawns = popCount(pos.pieces[WPAWN] | pos.pieces[BPAWN]);
-    const int factor = (pawns + 55) * 16 + std::clamp<int>(pos.phase, 0, 24) * 11;
-    return factor * out / 24576;
+    return outputScaleFactor(popCount(pos.pieces[WPAWN] | pos.pieces[BPAWN]), pos.phase) * out / OUTPUT_SCALE_DIVISOR;
 }
 
 void computeAccumulatorScalar(Position& pos, int ply) { updateAccumulator<ScalarRows>(pos, ply); }

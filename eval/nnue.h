@@ -65,6 +65,14 @@ inline int featureIndex(int perspective, int kingSq, int piece, int sq) {
     return (((kingSq ^ flip) * 12 + pieceIndex) << 6) + (sq ^ flip);
 }
 
+// The output scaling: the raw output counts factor / 24576 centipawns, and
+// the factor falls as pawns and pieces leave the board (1400 with all
+// material, 880 with bare kings).
+constexpr int OUTPUT_SCALE_DIVISOR = 24576;
+inline int outputScaleFactor(int pawns, int phase) {
+    return (pawns + 55) * 16 + (phase < 0 ? 0 : phase > 24 ? 24 : phase) * 11;
+}
+
 // Makes accumulators[ply] valid (incrementally from the nearest computed
 // ancestor when the change lists allow, else by a refresh).
 void computeAccumulator(Position& pos, int ply);

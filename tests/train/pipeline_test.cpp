@@ -1,0 +1,95 @@
+// The training pipeline: records, the generator's resumable runs and exact
+// export to the engine's network.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "board/fen.h"
+#include "board/movegen.h"
+#include "eval/nnue.h"
+#include "test_util.h"
+#include "train/engine_setup.h"
+#include "train/model.h"
+#include "train/train_test_util.h"
+#include "train/training.h"
+
+TEST(Pipeline, RecordsKeepTheBoardAndSideToMove) {
+    initEngineForTests();
+    std::mt19937_64 rng(3);
+    for (int game = 0; game < 40; game++) {
+        Chess960Mode mode(game % 4 == 0);
+        TestPosition p(game % 4 == 0 ? chess960StartFen(int(rng() % 960)) : std::string(START_FEN));
+        playRandomMoves(*p, 10 + game, rng);
+        const TrainingRecord r = packRecord(*p, -123, 77);
+        TestPosition back(recordToFen(r));
+        ASSERT_EQ(0, std::memcmp(p->board, back->board, 64)) << recordToFen(r);
+        EXPECT_EQ(p->sideToMove, back->sideToMove);
+        EXPECT_EQ(-123, r.score);
+        EXPECT_EQ(77, r.ply);
+    }
+}
+
+// A run stopped after one game and resumed writes exactly what one run
+// writes; a run ended by a signal leaves whole games only, and its records
+// obey the generator's filters.
+TEST(Pipeline, GeneratorResumesExactlyAndStopsCleanly) {
+    TempDir dir;
+    ASSERT_EQ(0, datagen(dir / "once", {"--games", "2"}));
+    ASSERT_EQ(0, datagen(dir / "twice", {"--games", "1"}));
+    ASSERT_EQ(0, datagen(dir / "twice", {"--games", "2"}));
+    const std::string once = fileBytes(dir / "once/part-0.bin");
+    ASSERT_GT(once.size(), 0u);
+    EXPECT_EQ(once, fileBytes(dir / "twice/part-0.bin"));
+
+    datagen(dir / "stopped", {}, 1500);
+    std::ifstream state(dir / "stopped/part-0.state");
+    long long seed = 0, games = 0, count = 0;
+    ASSERT_TRUE(state >> seed >> games >> count);
+    EXPECT_EQ(count * 32, (long long)fileBytes(dir / "stopped/part-0.bin").size());
+
+    initEngineForTests();
+    for (const TrainingRecord& r : records(dir / "once/part-0.bin")) {
+        TestPosition p(recordToFen(r));
+        EXPECT_FALSE(isInCheck(*p));
+        EXPECT_LT(std::abs(r.score), 31872);
+        EXPECT_TRUE(r.result >= -1 && r.result <= 1);
+    }
+}
+
+// The engine reading the exported file prints exactly what the exporter's
+// integer pass computes, and the float model is close to both.
+TEST(Pipeline, ExportedNetworkEvaluatesLikeTheModel) {
+    initEngineForTests();
+    FloatModel m;
+    initModel(m, 11);
+    SplitMix noise(5);
+    for (int f = 0; f < NET_FEATURES; f++)  // both kinds of rows non-zero: the fold must add them
+        for (int j = 0; j < NET_HALF; j++) m.row(f)[j] = float(noise.unit() * 0.04 - 0.02);
+    TempDir dir;
+    std::ostringstream log;
+    ASSERT_TRUE(exportNetwork(m, dir / "net.nnue", {}, log)) << log.str();
+    ASSERT_TRUE(loadNetworkFile(dir / "net.nnue"));
+    auto net = std::make_unique<NetworkParameters>();
+    std::string error;
+    ASSERT_TRUE(quantize(m, *net, &error)) << error;
+
+    std::mt19937_64 rng(9);
+    double totalDiff = 0;
+    int n = 0;
+    for (int game = 0; game < 30; game++) {
+        TestPosition p(START_FEN);
+        playRandomMoves(*p, 5 + game * 2, rng);
+        Sample s;
+        makeSample(packRecord(*p, 0, 0), s);
+        ASSERT_EQ(int(evaluateNetwork(*p, 0)), integerForward(*net, s)) << positionToFen(*p);
+        Activations a;
+        totalDiff += std::abs(modelForward(m, s, a) - float(integerForward(*net, s)));
+        n++;
+    }
+    EXPECT_LT(totalDiff / n, 8.0);
+
+    m.row(100)[3] = 300.0f;  // beyond int16 after scaling
+    EXPECT_FALSE(exportNetwork(m, dir / "bad.nnue", {}, log));
+}

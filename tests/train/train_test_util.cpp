@@ -1,0 +1,50 @@
+#include "train/train_test_util.h"
+
+#include <csignal>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    char name[] = "/tmp/velmora_trainXXXXXX";
+    path = mkdtemp(name);
+}
+TempDir::~TempDir() { fs::remove_all(path); }
+
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+int datagen(const std::string& out, const std::vector<std::string>& extra, int killAfterMs) {
+    std::vector<std::string> args = {VELMORA_DATAGEN, "--out", out, "--workers", "1", "--hce", "--seed", "7",
+                                     "--soft-nodes", "300", "--hard-nodes", "1200", "--depth-floor", "2"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        freopen("/dev/null", "w", stderr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    if (killAfterMs) {
+        usleep(useconds_t(killAfterMs) * 1000);
+        kill(pid, SIGTERM);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<TrainingRecord> records(const std::string& path) {
+    std::vector<TrainingRecord> r;
+    EXPECT_TRUE(readRecords(path, r));
+    return r;
+}
+

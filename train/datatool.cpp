@@ -1,0 +1,119 @@
+// velmora_data: reads training records.
+//
+//   velmora_data stats PATH...               counts, score and result statistics
+//   velmora_data texel OUT PATH...           tuning file: FEN c9 "result" per line
+//   velmora_data rescore OUT PATH... 
+//                                            the same positions labelled with the
+//                                            hand-written evaluation's quiescence score
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "board/fen.h"
+#include "platform/clock.h"
+#include "search/search.h"
+#include "search/threads.h"
+#include "train/engine_setup.h"
+#include "train/training.h"
+
+namespace {
+
+[[noreturn]] void usage() {
+    std::cerr << "usage: velmora_data stats PATH...\n"
+                 "       velmora_data texel OUT PATH...\n"
+                 "       velmora_data rescore OUT PATH...\n"
+                 "PATH is a record file or a directory of *.bin record files.\n";
+    std::exit(2);
+}
+
+int stats(const std::vector<TrainingRecord>& r) {
+    if (r.empty()) {
+        std::cout << "no records\n";
+        return 0;
+    }
+    long long results[3] = {0, 0, 0}, white = 0;
+    double sum = 0, sumSq = 0;
+    std::array<long long, 8> bands{};  // |score| < 25, 50, 100, 200, 400, 800, 1600, more
+    long long plies = 0;
+    for (const TrainingRecord& x : r) {
+        results[x.result + 1]++;
+        white += x.sideToMove == WHITE;
+        sum += x.score, sumSq += double(x.score) * x.score;
+        int b = 0;
+        for (int limit = 25; b < 7 && std::abs(x.score) >= limit; limit *= 2) b++;
+        bands[size_t(b)]++;
+        plies += x.ply;
+    }
+    const double n = double(r.size());
+    const std::vector<u32> games = gameNumbers(r);
+    std::printf("records %zu (%zu bytes each), games %u, mean ply %.1f, white to move %.1f%%\n", r.size(),
+                sizeof(TrainingRecord), games.back() + 1, double(plies) / n, 100.0 * double(white) / n);
+    std::printf("results (side to move): win %.1f%%  draw %.1f%%  loss %.1f%%\n", 100.0 * double(results[2]) / n,
+                100.0 * double(results[1]) / n, 100.0 * double(results[0]) / n);
+    std::printf("score: mean %.1f, deviation %.1f cp; fitted sigmoid scale %.1f cp\n", sum / n,
+                std::sqrt(std::max(0.0, sumSq / n - (sum / n) * (sum / n))), fitScale(r));
+    const char* names[] = {"<25", "<50", "<100", "<200", "<400", "<800", "<1600", ">=1600"};
+    std::printf("|score|:");
+    for (int i = 0; i < 8; i++) std::printf("  %s %.1f%%", names[i], 100.0 * double(bands[size_t(i)]) / n);
+    std::printf("\n");
+    return 0;
+}
+
+int texel(const std::string& out, const std::vector<TrainingRecord>& r) {
+    std::ofstream f(out, std::ios::trunc);
+    for (const TrainingRecord& x : r) {
+        const int whiteResult = x.sideToMove == WHITE ? x.result : -x.result;
+        f << recordToFen(x) << " c9 \"" << (whiteResult > 0 ? "1-0" : whiteResult < 0 ? "0-1" : "1/2-1/2") << "\";\n";
+    }
+    if (!f.flush()) {
+        std::cerr << "cannot write " << out << "\n";
+        return 1;
+    }
+    std::cerr << "wrote " << r.size() << " positions to " << out << "\n";
+    return 0;
+}
+
+// Labels each position with the quiescence score of the hand-written
+// evaluation (the only evaluator here).
+int rescore(const std::string& out, std::vector<TrainingRecord>& r) {
+    if (!setUpEngine(EngineSetup{})) return 1;
+    const i64 start = nowMs();
+    worker& t = *threads[0];
+    static Position p;
+    for (TrainingRecord& x : r) {
+        if (!setPositionFromFen(recordToFen(x), p)) continue;
+        stopSearch = false;
+        t.takeRootPosition(p);
+        Position& q = *t.position;
+        q.plyStack[0].inCheck = isInCheck(q);
+        x.score = i16(quiesce(0, 0, -SCORE_INFINITE, SCORE_INFINITE, q));
+    }
+    const double seconds = std::max(1e-3, double(nowMs() - start) / 1000.0);
+    std::cerr << "rescored " << r.size() << " positions in " << seconds << " s (" << double(r.size()) / seconds
+              << " per second)\n";
+    if (!truncateRecords(out, 0) && countRecords(out) > 0) return 1;
+    return appendRecords(out, r) ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) usage();
+    const std::string command = argv[1];
+    const int firstPath = command == "stats" ? 2 : 3;
+    if (argc <= firstPath) usage();
+    std::vector<TrainingRecord> records;
+    for (int i = firstPath; i < argc; i++)
+        if (!loadRecordPath(argv[i], records, std::cerr)) return 1;
+    if (command == "stats") return stats(records);
+    if (command == "texel") return texel(argv[2], records);
+    if (command == "rescore") return rescore(argv[2], records);
+    usage();
+}

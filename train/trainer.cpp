@@ -1,0 +1,118 @@
+// velmora_train: trains the float twin of the engine's network on training
+// records and exports it to the engine's network file.
+//
+//   velmora_train train --data PATH... --out DIR [options]
+//   velmora_train export --model FILE --out NET [--data PATH...]
+//
+// Training keeps every record in memory, holds out whole games for
+// validation, shuffles every epoch and runs AdamW with a cosine learning
+// rate. The sparse transformer is handled row by row: the forward pass
+// gathers the active rows, the backward pass scatters into their gradient
+// rows (threads split the 256 columns, so no thread keeps its own copy of the
+// 50 MB gradient) and only the rows touched by a batch are updated. After
+// every epoch DIR/checkpoint.bin (weights and optimiser state) and
+// DIR/epoch-N.nnue are written; a run started again with the same DIR
+// resumes from the checkpoint.
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <numeric>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/clock.h"
+#include "train/engine_setup.h"
+#include "train/model.h"
+#include "train/training.h"
+
+namespace {
+
+[[noreturn]] void usage() {
+    std::cerr << "usage: velmora_train train --data PATH... --out DIR [--epochs N] [--batch N] [--lr X]\n"
+                 "           [--lr-end X] [--wdl X] [--scale K] [--threads N] [--validation X] [--seed N]\n"
+                 "           [--init MODEL] [--weight-decay X] [--max-samples N] [--no-king-rows]\n"
+                 "       velmora_train export --model FILE --out NET [--data PATH...]\n"
+                 "PATH is a record file or a directory of *.bin record files.\n";
+    std::exit(2);
+}
+
+struct Args {
+    std::string command;
+    TrainConfig config;
+    std::string model;
+};
+
+Args parseArgs(int argc, char** argv) {
+    if (argc < 2) usage();
+    Args a;
+    a.command = argv[1];
+    TrainConfig& c = a.config;
+    for (int i = 2; i < argc; i++) {
+        const std::string k = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) usage();
+            return argv[++i];
+        };
+        auto real = [&]() {
+            const std::string v = value();
+            char* end = nullptr;
+            const double x = std::strtod(v.c_str(), &end);
+            if (end == v.c_str() || *end) {
+                std::cerr << k << ": '" << v << "' is not a number\n";
+                std::exit(2);
+            }
+            return x;
+        };
+        if (k == "--data") {
+            c.data.push_back(value());
+            while (i + 1 < argc && argv[i + 1][0] != '-') c.data.push_back(argv[++i]);
+        } else if (k == "--out") c.out = value();
+        else if (k == "--model") a.model = value();
+        else if (k == "--epochs") c.epochs = int(real());
+        else if (k == "--batch") c.batch = int(real());
+        else if (k == "--lr") c.lr = real();
+        else if (k == "--lr-end") c.lrEnd = real();
+        else if (k == "--wdl") c.wdl = real();
+        else if (k == "--scale") c.scale = real();
+        else if (k == "--threads") c.threads = int(real());
+        else if (k == "--validation") c.validation = real();
+        else if (k == "--seed") c.seed = u64(real());
+        else if (k == "--init") c.init = value();
+        else if (k == "--weight-decay") c.weightDecay = real();
+        else if (k == "--max-samples") c.maxSamples = (long long)real();
+        else if (k == "--no-king-rows") c.kingRows = false;
+        else usage();
+    }
+    if (c.out.empty() || c.batch < 1 || c.threads < 1 || c.epochs < 0) usage();
+    return a;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Args a = parseArgs(argc, argv);
+    if (a.command == "train") {
+        if (a.config.data.empty()) usage();
+        return runTraining(a.config, std::cerr) ? 0 : 1;
+    }
+    if (a.command == "export") {
+        if (a.model.empty()) usage();
+        FloatModel m;
+        if (!loadFloats(a.model, {&m.p}, nullptr, nullptr)) {
+            std::cerr << "cannot read model " << a.model << "\n";
+            return 1;
+        }
+        std::vector<TrainingRecord> records;
+        for (const std::string& path : a.config.data) loadRecordPath(path, records, std::cerr);
+        if (records.size() > 20000) records.resize(20000);
+        return exportNetwork(m, a.config.out, records, std::cerr) ? 0 : 1;
+    }
+    usage();
+}

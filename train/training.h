@@ -1,0 +1,50 @@
+// Training and export, as library calls (the trainer program and the tests
+// use them).
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "train/model.h"
+#include "train/record.h"
+
+struct TrainConfig {
+    std::vector<std::string> data;  // record files or directories of *.bin
+    std::string out;                // run directory
+    std::string init;               // start from this model instead of random weights
+    int epochs = 20;
+    int batch = 16384;
+    double lr = 1e-3;
+    double lrEnd = 3e-5;            // cosine decay towards this
+    double wdl = 0.25;              // weight of the game result in the target
+    double scale = 0;               // sigmoid scale in centipawns; 0: fitted to the data
+    int threads = 2;
+    double validation = 0.02;       // share of games held out
+    u64 seed = 1;
+    double weightDecay = 1e-5;
+    long long maxSamples = 0;       // 0: all
+    bool kingRows = true;           // false: train the shared piece-square rows only
+};
+
+// Appends the records of a file or of every *.bin file of a directory.
+bool loadRecordPath(const std::string& path, std::vector<TrainingRecord>& out, std::ostream& log);
+
+// Whether a record starts a new game: a game's records are written together
+// with rising plies, so a ply that does not rise begins the next game.
+std::vector<u32> gameNumbers(const std::vector<TrainingRecord>& records);
+
+// The sigmoid scale K that best maps scores to results: minimises
+// sum (sigmoid(score / K) - result)^2.
+double fitScale(const std::vector<TrainingRecord>& records);
+
+// Mean squared error of sigmoid(prediction / K) against the blended target.
+double validationLoss(const FloatModel& m, const std::vector<TrainingRecord>& records, double scale, double wdl,
+                      int threads);
+
+bool runTraining(const TrainConfig& config, std::ostream& log);
+
+// Quantises and writes the network file; reports the float-to-integer
+// differences over `check` and verifies the written file reads back.
+bool exportNetwork(const FloatModel& m, const std::string& path, const std::vector<TrainingRecord>& check,
+                   std::ostream& log);
