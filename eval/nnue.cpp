@@ -326,9 +326,43 @@ bool loadNetwork(std::istream& in, std::string* error) {
     return true;
 }
 
+namespace {
+const char* embeddedBytes = nullptr;
+size_t embeddedSize = 0;
+std::string embeddedName;
+
+// A read-only stream over bytes in memory.
+struct MemoryBuffer : std::streambuf {
+    MemoryBuffer(const char* data, size_t size) {
+        char* p = const_cast<char*>(data);
+        setg(p, p, p + size);
+    }
+    pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode) override {
+        char* target = (dir == std::ios_base::beg ? eback() : dir == std::ios_base::cur ? gptr() : egptr()) + off;
+        if (target < eback() || target > egptr()) return pos_type(off_type(-1));
+        setg(eback(), target, egptr());
+        return pos_type(target - eback());
+    }
+    pos_type seekpos(pos_type pos, std::ios_base::openmode which) override {
+        return seekoff(off_type(pos), std::ios_base::beg, which);
+    }
+};
+}  // namespace
+
+void setEmbeddedNetwork(const char* data, size_t size, const std::string& name) {
+    embeddedBytes = data;
+    embeddedSize = size;
+    embeddedName = name;
+}
+
 bool loadNetworkFile(const std::string& name, std::string* error) {
     std::ifstream in(name, std::ios::binary);
     if (!in && name.find_first_of("/\\") == std::string::npos) in.open(executableDirectory() + name, std::ios::binary);
+    if (!in && embeddedBytes && name == embeddedName) {
+        MemoryBuffer buffer(embeddedBytes, embeddedSize);
+        std::istream memory(&buffer);
+        return loadNetwork(memory, error);
+    }
     if (!in) {
         netLoaded = false;
         if (error) *error = "the file cannot be opened";

@@ -49,9 +49,13 @@ extern bool netLoaded;
 // layout; otherwise they stay as they were, `netLoaded` is false and *error
 // says why. Prints "Net read" after every attempt.
 bool loadNetwork(std::istream& in, std::string* error = nullptr);
-// Opens `name` (or, for a bare default name that is not in the working
-// directory, the same name beside the executable) and loads it.
+// Opens `name` (or, for a bare name that is not in the working directory,
+// the same name beside the executable; failing both, the network built into
+// the executable when it has that name) and loads it.
 bool loadNetworkFile(const std::string& name, std::string* error = nullptr);
+// A network built into the executable, loaded by loadNetworkFile(name) when
+// no file of that name is in the working directory or beside the executable.
+void setEmbeddedNetwork(const char* data, size_t size, const std::string& name);
 // Writes parameters in the file layout.
 void writeNetwork(std::ostream& out, const NetworkParameters& params, const std::string& description);
 // The parameters in use (nullptr before the first successful load).

@@ -1,16 +1,34 @@
 #include <string>
 
+#include "eval/nnue.h"
 #include "platform/output.h"
 #include "uci/engine.h"
 
+// The default network, built into the executable: a GUI that starts the
+// engine from any folder still finds it.
+#ifdef VELMORA_EMBEDDED_NETWORK
+asm(".section .rodata\n"
+    ".balign 64\n"
+    ".globl velmoraNetworkStart\n"
+    "velmoraNetworkStart:\n"
+    ".incbin \"" VELMORA_EMBEDDED_NETWORK "\"\n"
+    ".globl velmoraNetworkEnd\n"
+    "velmoraNetworkEnd:\n"
+    ".previous\n");
+extern "C" const char velmoraNetworkStart[], velmoraNetworkEnd[];
+#endif
+
 int main(int argc, char** argv) {
     initOutput();
+#ifdef VELMORA_EMBEDDED_NETWORK
+    setEmbeddedNetwork(velmoraNetworkStart, size_t(velmoraNetworkEnd - velmoraNetworkStart), DEFAULT_NET_FILE);
+#endif
     startEngine();
     if (argc > 1) {
         // The arguments form one command, run once; standard input is not read.
-        std::string line;
-        for (int i = 1; i < argc; i++) line += std::string(argv[i]) + " ";
-        executeCommand(line);
+        std::string commandLine;
+        for (int i = 1; i < argc; i++) commandLine += std::string(argv[i]) + " ";
+        executeCommand(commandLine);
     } else {
         commandLoop();
     }

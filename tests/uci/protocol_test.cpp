@@ -2,6 +2,8 @@
 // standard input and its output compared line by line.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -112,6 +114,31 @@ TEST(ProtocolTest, NetFileReportsEachLoadAndABadFileLeavesNoNetwork) {
     EXPECT_EQ(r[1], (Lines{"Net read", "info string NetFile not found/correct: " + longer.path + unable}));
     EXPECT_EQ(r[2], (Lines{"info string NetFile not found/correct: /nonexistent/x.nnue" + unable}));
     EXPECT_EQ(r[3], (Lines{"Net read", "info string NetFile used : " + good}));
+}
+
+// A copy of the executable alone in a folder, started from another folder,
+// still plays with its built-in default network.
+TEST(ProtocolTest, BuiltInNetworkServesWhenNoFileIsFound) {
+    std::string bytes;
+    {
+        std::ifstream in(VELMORA_BINARY, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    char dir[] = "/tmp/velmora_aloneXXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string copy = std::string(dir) + "/engine";
+    std::ofstream(copy, std::ios::binary) << bytes;
+    chmod(copy.c_str(), 0755);
+    FILE* out = popen(("cd / && printf 'position startpos\\ngo depth 3\\n' | " + copy).c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    std::string text;
+    char buffer[4096];
+    while (size_t n = fread(buffer, 1, sizeof buffer, out)) text.append(buffer, n);
+    pclose(out);
+    std::remove(copy.c_str());
+    rmdir(dir);
+    EXPECT_EQ(text.find("not found/correct"), std::string::npos) << text;
+    EXPECT_NE(text.find("bestmove "), std::string::npos) << text;
 }
 
 TEST(ProtocolTest, UciReplyListsIdentityAndOptionsInOrder) {
