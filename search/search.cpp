@@ -289,16 +289,15 @@ int alphaBeta(int ply, int depth, int alpha, int beta, Position& pos) {
         const bool capture = pos.board[m.to] != 0 || m.flag == FLAG_EP;
 
         // Pruning before the move is made (never in check, where it could
-        // hide the only evasions).
+        // hide the only evasions). Only a legal move counts as pruned: a
+        // side whose every move is illegal is stalemated, not cut short.
         if (selective && ply > 0 && !st.inCheck) {
-            if (!pos.board[m.to] && m.flag != FLAG_EP && depth <= 3 && followUp && counter &&
-                pos.history[piece - 2][m.to] < 0 && (*followUp)[piece - 2][m.to] < 0 && (*counter)[piece - 2][m.to] < 0) {
-                pruned++;
-                continue;
-            }
-            if (stage == STAGE_BAD_CAPTURES && depth <= 6 && m.flag != FLAG_EP && !isCastling(m.flag) &&
-                !seeAtLeast(m, -110 * depth, pos)) {
-                pruned++;
+            if ((!pos.board[m.to] && m.flag != FLAG_EP && depth <= 3 && followUp && counter &&
+                 pos.history[piece - 2][m.to] < 0 && (*followUp)[piece - 2][m.to] < 0 &&
+                 (*counter)[piece - 2][m.to] < 0) ||
+                (stage == STAGE_BAD_CAPTURES && depth <= 6 && m.flag != FLAG_EP && !isCastling(m.flag) &&
+                 !seeAtLeast(m, -110 * depth, pos))) {
+                if (pruned || isLegal(ply, m, pos)) pruned++;
                 continue;
             }
         }
@@ -400,7 +399,7 @@ int alphaBeta(int ply, int depth, int alpha, int beta, Position& pos) {
     }
 
     if (moveCount == 0) {
-        // Every move pruned: no claim of mate or stalemate.
+        // Every legal move pruned: no claim of mate or stalemate.
         if (pruned) return alphaAtEntry;
         return st.inCheck ? ply - MATE_VALUE : 0;
     }
