@@ -102,7 +102,6 @@ void iterativeDeepening(worker& thread) {
     p.nodeCountdown = TIME_CHECK_INTERVAL;
     p.plyStack[0].killer1 = p.plyStack[0].killer2 = Move{};
     const int* width = ASPIRATION[thread.threadIndex % 32];
-    readyToStop = false;
     p.plyStack[0].inCheck = isInCheck(p);
     generateLegal(0, p.plyStack[0].moveListBegin, p);
     const long rootMoves = p.plyStack[0].moveListEnd - p.plyStack[0].moveListBegin;
@@ -114,14 +113,17 @@ void iterativeDeepening(worker& thread) {
     double scale = 1.0;
     bool keepGoing = true;
 
-    if (main && rootMoves == 0) {
+    if (rootMoves == 0) {
         // Mated: "info score mate 0". Stalemated: a draw. Either way there is
-        // no move, and "bestmove" carries the empty move.
-        stopSearch = true;
-        say(p.plyStack[0].inCheck ? "info score mate 0" : "info score cp 0 depth 0");
+        // no move, and "bestmove" carries the empty move, whichever thread
+        // gets here first.
         p.plyStack[0].bestMove = Move{};
         p.pvLast = 0;
-        elapsedMs = 1;
+        if (main) {
+            stopSearch = true;
+            say(p.plyStack[0].inCheck ? "info score mate 0" : "info score cp 0 depth 0");
+            elapsedMs = 1;
+        }
         return;
     }
     if (main && tbLargestPieces() > 0 && !p.plyStack[0].castlingRights &&
@@ -264,8 +266,10 @@ void bossRun(boss& self) {
 
     // The vote: the deepest completed iteration wins, then the better score
     // (a mate score always counts by score).
+    // A root without legal moves (the boss's move is empty) has nothing to
+    // vote on.
     worker* chosen = &self;
-    if (threadCount != 1 && depthLimit == 0) {
+    if (threadCount != 1 && depthLimit == 0 && !isNoMove(self.position->plyStack[0].bestMove)) {
         auto merit = [](const worker* t) { return 2 * t->position->rootDepth + t->position->rootDepthComplete; };
         for (auto& t : threads) {
             const Position& tp = *t->position;

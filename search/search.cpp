@@ -275,7 +275,7 @@ int alphaBeta(int ply, int depth, int alpha, int beta, Position& pos) {
     int bestScore = -MATE_VALUE;
     const int alphaAtEntry = alpha;
     pos.plyStack[ply + 1].killer1 = pos.plyStack[ply + 1].killer2 = Move{};
-    int moveCount = 0, quietCount = 0, searchedCount = 0, extendedQuiets = 0, pruned = 0;
+    int moveCount = 0, quietCount = 0, searchedCount = 0, extendedQuiets = 0;
     bool skipQuiets = false;
     PieceToHistory* followUp = followUpTable(ply, pos);
     PieceToHistory* counter = counterMoveTable(ply, pos);
@@ -288,19 +288,18 @@ int alphaBeta(int ply, int depth, int alpha, int beta, Position& pos) {
         const int piece = pos.board[m.from];
         const bool capture = pos.board[m.to] != 0 || m.flag == FLAG_EP;
 
-        // Pruning before the move is made (never in check, where it could
-        // hide the only evasions).
-        if (selective && ply > 0 && !st.inCheck) {
+        // Pruning (never in check, where it could hide the only evasions)
+        // starts only once a move has been searched without being mated, so
+        // that a node never ends with every legal move pruned: no move
+        // searched then means mate or stalemate.
+        const bool mayPrune = selective && ply > 0 && !st.inCheck && bestScore > -MATE_IN_MAX;
+        if (mayPrune) {
             if (!pos.board[m.to] && m.flag != FLAG_EP && depth <= 3 && followUp && counter &&
-                pos.history[piece - 2][m.to] < 0 && (*followUp)[piece - 2][m.to] < 0 && (*counter)[piece - 2][m.to] < 0) {
-                pruned++;
+                pos.history[piece - 2][m.to] < 0 && (*followUp)[piece - 2][m.to] < 0 && (*counter)[piece - 2][m.to] < 0)
                 continue;
-            }
             if (stage == STAGE_BAD_CAPTURES && depth <= 6 && m.flag != FLAG_EP && !isCastling(m.flag) &&
-                !seeAtLeast(m, -110 * depth, pos)) {
-                pruned++;
+                !seeAtLeast(m, -110 * depth, pos))
                 continue;
-            }
         }
 
         const bool legal = st.inCheck ? (stage == STAGE_EVASIONS || isFullyLegal(m, pos)) : isLegal(ply, m, pos);
@@ -309,12 +308,11 @@ int alphaBeta(int ply, int depth, int alpha, int beta, Position& pos) {
         bool givesCheck = makeSearchMove(ply, m, piece, pos);
 
         // Late-move pruning (made first, so that checks are exempt).
-        if (selective && ply > 0 && !givesCheck &&
-            (skipQuiets || (!pvNode && !st.inCheck && depth <= 7 && isQuietStage(stage) &&
-                            searchedCount >= LMP_COUNT[improving][depth]))) {
+        if (mayPrune && !givesCheck &&
+            (skipQuiets ||
+             (!pvNode && depth <= 7 && isQuietStage(stage) && searchedCount >= LMP_COUNT[improving][depth]))) {
             undoMove(ply, m, pos);
             skipQuiets = true;
-            pruned++;
             continue;
         }
 
@@ -399,11 +397,7 @@ int alphaBeta(int ply, int depth, int alpha, int beta, Position& pos) {
         }
     }
 
-    if (moveCount == 0) {
-        // Every move pruned: no claim of mate or stalemate.
-        if (pruned) return alphaAtEntry;
-        return st.inCheck ? ply - MATE_VALUE : 0;
-    }
+    if (moveCount == 0) return st.inCheck ? ply - MATE_VALUE : 0;
     if (pos.rule50 >= 100) return 0;
     if (bestScore > alphaAtEntry)
         ttStore(pos.key, st.bestMove, ttScoreToStore(bestScore, ply), depth, BOUND_EXACT);

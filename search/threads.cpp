@@ -4,6 +4,7 @@
 
 #include "platform/numa.h"
 #include "search/driver.h"
+#include "search/tt.h"
 
 int threadCount = 1;
 std::atomic<bool> stopSearch{false};
@@ -113,6 +114,18 @@ void setThreadCount(int n) {
         while (int(threads.size()) < n) threads.push_back(makeWorker(int(threads.size())));
     }
     clearHistories();
+}
+
+void startSearch(const Position& root) {
+    // Everything a thread reads from the others is reset before any thread
+    // starts, so that a thread that starts late sees this search's values.
+    stopSearch = false;
+    readyToStop = false;
+    stopCheckDepth = 0;
+    for (auto& t : threads) t->searchDepth = 0;
+    ttNewSearch();
+    for (auto& t : threads) t->takeRootPosition(root);
+    wake(*threads[0]);
 }
 
 void finishSearch() {

@@ -76,6 +76,10 @@ extern std::vector<std::unique_ptr<worker>> threads;
 void setThreadCount(int n);
 void waitIdle(worker& t);
 void wake(worker& t);
+// Starts a search of the root with the limits already set (no search may be
+// running): resets the state the threads share, hands every thread the root
+// and wakes the boss.
+void startSearch(const Position& root);
 // Commands that change what a search reads (the hash table, the network,
 // the threads, the options) or use the shared move buffer first end a
 // running search: it stops at once and prints its move, as after "stop".

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "board/position.h"
 #include "search/search.h"
@@ -66,12 +67,14 @@ void allocateTime() {
     if (ponderEnabled) share *= 1.1f;
     timeFactor = 1.0f;
 
+    // 64-bit arithmetic: clock words may be anything up to the i32 maximum,
+    // and the budgets are clamped back into range at the end.
     float m = float(movesToGo);
     if (!withMovesToGo) m *= incrementFactor;
-    const i32 total = t + (i32(m) - 1) * inc;
-    const i32 remaining = t - moveOverhead;
-    i32 soft = i32(std::max(1.0f, float(total / movesToGo) * share));
-    i32 hard = movesToGo == 1 ? total - moveOverhead : i32(std::min(float(remaining) * hardShare, 5.0f * float(soft)));
+    const i64 total = i64(t) + (i64(m) - 1) * i64(inc);
+    const i64 remaining = i64(t) - moveOverhead;
+    i64 soft = i64(std::max(1.0f, float(total / movesToGo) * share));
+    i64 hard = movesToGo == 1 ? total - moveOverhead : i64(std::min(float(remaining) * hardShare, 5.0f * float(soft)));
     if (!withMovesToGo) {
         if (remaining / soft < 4) {
             soft /= 2;
@@ -79,14 +82,16 @@ void allocateTime() {
             timeFactor = 5.0f;
         }
     } else if (movesToGo == 4) {
-        hard = std::max(hard, 40);
+        hard = std::max<i64>(hard, 40);
     }
 
+    constexpr i64 LONGEST = std::numeric_limits<i32>::max() - 1;
     if (moveTime != 0) {
         hardTimeMs = moveTime;
-        softTimeMs = 10 * moveTime;
+        softTimeMs = i32(std::min<i64>(10 * i64(moveTime), LONGEST));
         return;
     }
-    softTimeMs = soft;
-    hardTimeMs = std::max(std::min(hard, remaining), soft + 1);
+    soft = std::min(soft, LONGEST);
+    softTimeMs = i32(soft);
+    hardTimeMs = i32(std::clamp<i64>(std::min(hard, remaining), soft + 1, LONGEST + 1));
 }

@@ -35,9 +35,10 @@ bool ttResize(int megabytes) {
     if (ttClusters) freeLarge(ttClusters, (ttMask + 1) * sizeof(TTCluster));
     ttClusters = static_cast<TTCluster*>(block);
     ttMask = count - 1;
-    // A fresh mapping is already zero: skipping the explicit clear saves
-    // touching every page of a large table at start-up.
-    searchCounter = 0;
+    // A fresh mapping reads as zero, but its pages are only faulted in when
+    // first touched: clearing here, with the clearing threads, moves that
+    // cost from the first search to start-up and "setoption".
+    ttClear();
     return true;
 }
 

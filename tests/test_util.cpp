@@ -116,7 +116,16 @@ std::string runEngine(const std::string& input, const std::vector<std::string>& 
     return output;
 }
 
-EngineProcess::EngineProcess(const std::vector<std::string>& args) {
+std::string findStockfish() {
+    if (access("/usr/games/stockfish", X_OK) == 0) return "/usr/games/stockfish";
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path ? path : "");
+    for (std::string dir; std::getline(dirs, dir, ':');)
+        if (!dir.empty() && access((dir + "/stockfish").c_str(), X_OK) == 0) return dir + "/stockfish";
+    return "";
+}
+
+EngineProcess::EngineProcess(const std::vector<std::string>& args, const std::string& program) {
     // A write to an engine that has already ended must fail, not kill us.
     std::signal(SIGPIPE, SIG_IGN);
     int input[2], output[2];
@@ -124,7 +133,7 @@ EngineProcess::EngineProcess(const std::vector<std::string>& args) {
         ADD_FAILURE() << "pipe2 failed";
         return;
     }
-    std::vector<std::string> words{VELMORA_BINARY};
+    std::vector<std::string> words{program};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());

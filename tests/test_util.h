@@ -62,7 +62,8 @@ std::string runEngine(const std::string& input, const std::vector<std::string>& 
 // pipes. The destructor kills the child if it is still running.
 class EngineProcess {
 public:
-    explicit EngineProcess(const std::vector<std::string>& args = {});
+    // The engine binary by default; `program` runs another engine.
+    explicit EngineProcess(const std::vector<std::string>& args = {}, const std::string& program = VELMORA_BINARY);
     ~EngineProcess();
     EngineProcess(const EngineProcess&) = delete;
     EngineProcess& operator=(const EngineProcess&) = delete;
@@ -92,6 +93,12 @@ private:
     bool outputEnded = false;
     int exitStatus = -1;
 };
+
+// Stockfish as an independent reference: its path, or "" when it is not
+// installed (the tests that need it are skipped then).
+std::string findStockfish();
+inline constexpr const char* NO_STOCKFISH =
+    "Stockfish not found at /usr/games/stockfish or on PATH (apt-get install stockfish)";
 
 // Whole lines of the text.
 std::vector<std::string> splitLines(const std::string& text);

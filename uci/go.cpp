@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
 #include <string>
 
 #include "eval/nnue.h"
@@ -16,16 +17,91 @@
 
 namespace {
 
-// A whole decimal number (sign allowed); false for anything else.
+// The words of one "go". They are read into this record first and become
+// the search's limits only once the previous search has ended, so that a
+// "go" sent before the last "bestmove" cannot change the running search.
+struct GoWords {
+    i64 arrivalMs = 0;
+    bool ponder = false;
+    bool infinite = false;
+    i32 clock[2] = {900000, 900000};
+    i32 increment[2] = {0, 0};
+    i32 movesToGo = 30;
+    bool movesToGoGiven = false;
+    i32 depth = 0;
+    i64 nodes = 0;
+    i32 mate = 0;
+    i32 moveTime = 0;
+    bool clockGiven = false;
+};
+
+// A whole decimal number (sign allowed), clamped to the range of its field;
+// false for anything else.
 template <typename T>
 bool readNumber(std::istringstream& words, T& out) {
     std::string word;
     if (!(words >> word)) return false;
     char* end = nullptr;
-    const long long v = std::strtoll(word.c_str(), &end, 10);
+    const long long v = std::strtoll(word.c_str(), &end, 10);  // saturates beyond 64 bits
     if (end == word.c_str() || *end) return false;
-    out = T(v);
+    out = T(std::clamp<long long>(v, std::numeric_limits<T>::min(), std::numeric_limits<T>::max()));
     return true;
+}
+
+GoWords readGoWords(std::istringstream& words) {
+    GoWords g;
+    g.arrivalMs = nowMs();
+    for (std::string word; words >> word;) {
+        bool ok = true;
+        g.clockGiven |= word == "wtime" || word == "btime" || word == "movetime";
+        if (word == "ponder")
+            g.ponder = true;
+        else if (word == "wtime")
+            ok = readNumber(words, g.clock[WHITE]);
+        else if (word == "btime")
+            ok = readNumber(words, g.clock[BLACK]);
+        else if (word == "winc")
+            ok = readNumber(words, g.increment[WHITE]);
+        else if (word == "binc")
+            ok = readNumber(words, g.increment[BLACK]);
+        else if (word == "movestogo")
+            ok = g.movesToGoGiven = readNumber(words, g.movesToGo);
+        else if (word == "depth")
+            ok = readNumber(words, g.depth);
+        else if (word == "nodes")
+            ok = readNumber(words, g.nodes);
+        else if (word == "mate")
+            ok = readNumber(words, g.mate);
+        else if (word == "movetime")
+            ok = readNumber(words, g.moveTime);
+        else if (word == "infinite")
+            g.infinite = true;
+        if (!ok) break;  // a number that does not read ends the limits
+    }
+    return g;
+}
+
+// Makes the record the search's limits and budget. Only while no search runs.
+void publishLimits(const GoWords& g) {
+    searchStartMs = g.arrivalMs;
+    ponderSearch = g.ponder;
+    resetLimits();
+    infiniteSearch = g.infinite;
+    for (int side : {WHITE, BLACK}) {
+        clockTime[side] = g.clock[side];
+        clockInc[side] = g.increment[side];
+    }
+    movesToGo = g.movesToGo;
+    movesToGoGiven = g.movesToGoGiven;
+    depthLimit = g.depth;
+    nodeLimit = g.nodes;
+    mateLimit = g.mate;
+    moveTime = g.moveTime;
+    allocateTime();
+    // A node count alone is a complete limit: the default clock does not cut it short.
+    if (nodeLimit > 0 && !g.clockGiven) softTimeMs = hardTimeMs = 1 << 30;
+    searchNodeLimit = u64(std::max<i64>(0, nodeLimit));
+    softNodeLimit = 0;
 }
 
 }  // namespace
@@ -35,53 +111,14 @@ void goCommand(std::istringstream& words) {
         say("info string NetFile not found/correct: " + netFileName + ". Unable to calculate the best move for the position.");
         return;
     }
-    searchStartMs = nowMs();
-    ponderSearch = false;
-    resetLimits();
+    const GoWords g = readGoWords(words);
 
-    i32 depth = 0;
-    bool clockGiven = false;
-    for (std::string word; words >> word;) {
-        bool ok = true;
-        clockGiven |= word == "wtime" || word == "btime" || word == "movetime";
-        if (word == "ponder")
-            ponderSearch = true;
-        else if (word == "wtime")
-            ok = readNumber(words, clockTime[WHITE]);
-        else if (word == "btime")
-            ok = readNumber(words, clockTime[BLACK]);
-        else if (word == "winc")
-            ok = readNumber(words, clockInc[WHITE]);
-        else if (word == "binc")
-            ok = readNumber(words, clockInc[BLACK]);
-        else if (word == "movestogo")
-            ok = movesToGoGiven = readNumber(words, movesToGo);
-        else if (word == "depth")
-            ok = readNumber(words, depth);
-        else if (word == "nodes")
-            ok = readNumber(words, nodeLimit);
-        else if (word == "mate")
-            ok = readNumber(words, mateLimit);
-        else if (word == "movetime")
-            ok = readNumber(words, moveTime);
-        else if (word == "infinite")
-            infiniteSearch = true;
-        if (!ok) break;  // a number that does not read ends the limits
-    }
-    depthLimit = depth;
-
-    allocateTime();
-    // A node count alone is a complete limit: the default clock does not cut it short.
-    if (nodeLimit > 0 && !clockGiven) {
-        softTimeMs = hardTimeMs = 1 << 30;
-    }
+    // A search that only "stop" or "ponderhit" would end cannot be waited
+    // for here (the loop reads no command while it waits): the new "go"
+    // ends it as "stop" would, and it prints its move first.
+    if (infiniteSearch || ponderSearch) finishSearch();
     waitIdle(*threads[0]);
-    stopSearch = false;
-    readyToStop = false;
-    stopCheckDepth = 0;
-    searchNodeLimit = u64(std::max<i64>(0, nodeLimit));
-    softNodeLimit = 0;
-    ttNewSearch();
-    for (auto& t : threads) t->takeRootPosition(rootPosition);
-    wake(*threads[0]);
+
+    publishLimits(g);
+    startSearch(rootPosition);
 }

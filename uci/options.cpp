@@ -98,8 +98,10 @@ void setoptionCommand(std::istringstream& words) {
         }
         say("info string WindowsNumaNode set to: " + std::to_string(v));
     } else if (name == "NetFile") {
-        if (value.empty() || value == "<empty>") return;
+        // The name is stored even when nothing is loaded, so that the next
+        // refusal names what was set last.
         netFileName = value;
+        if (value.empty() || value == "<empty>") return;
         std::string why;
         const bool loaded = loadNetworkFile(netFileName, &why);
         clearThreadEvalCaches();  // cached values came from the old network

@@ -25,17 +25,6 @@
 
 namespace {
 
-const char* NO_STOCKFISH = "Stockfish not found at /usr/games/stockfish or on PATH (apt-get install stockfish)";
-
-std::string findStockfish() {
-    if (access("/usr/games/stockfish", X_OK) == 0) return "/usr/games/stockfish";
-    const char* path = std::getenv("PATH");
-    std::istringstream dirs(path ? path : "");
-    for (std::string dir; std::getline(dirs, dir, ':');)
-        if (!dir.empty() && access((dir + "/stockfish").c_str(), X_OK) == 0) return dir + "/stockfish";
-    return "";
-}
-
 // Root moves with their leaf counts, as "go perft" prints them.
 using Divide = std::map<std::string, u64>;
 

@@ -233,6 +233,8 @@ TEST(ProtocolTest, SetoptionClampsAndReports) {
         "setoption name WindowsNumaNode value 9",       // 24
         "setoption name SyzygyPath value /no/such/dir", // 25
         "setoption name MoveOverhead value x12",        // 26
+        "setoption name NetFile value <empty>",         // 27: after a failed load
+        "go depth 1",                                   // 28
     };
     const std::vector<Lines> r = replies(commands);
     auto entries = [](const Lines& out) {
@@ -267,6 +269,9 @@ TEST(ProtocolTest, SetoptionClampsAndReports) {
     EXPECT_EQ(r[24], Lines{"info string WindowsNumaNode set to: 4"});
     EXPECT_EQ(r[25], Lines{"info string No Syzygy tablebases found in directory :/no/such/dir"});
     EXPECT_EQ(r[26], Lines{"info string MoveOverhead needs a number, got 'x12'; value unchanged"});
+    EXPECT_EQ(r[27], Lines{});
+    EXPECT_EQ(r[28], Lines{"info string NetFile not found/correct: <empty>. Unable to calculate the best move for the "
+                           "position."});
 }
 
 TEST(ProtocolTest, PositionPlaysMovesAndStopsAtTheFirstIllegalOne) {

@@ -1,0 +1,56 @@
+// The state the search threads share, as each search begins.
+#include <gtest/gtest.h>
+
+#include "board/fen.h"
+#include "platform/clock.h"
+#include "search/driver.h"
+#include "search/search.h"
+#include "search/threads.h"
+#include "search/timeman.h"
+#include "test_util.h"
+
+namespace {
+
+struct TwoThreads {
+    TwoThreads() {
+        initEngineForTests();
+        setThreadCount(2);
+    }
+    ~TwoThreads() {
+        setThreadCount(0);
+        stopSearch = readyToStop = false;
+        resetLimits();
+    }
+};
+
+}  // namespace
+
+// A worker that starts after the boss has decided the search may stop must
+// leave that decision alone (else "ponderhit" no longer stops at once).
+TEST(SearchThreads, ALateWorkerLeavesReadyToStopSet) {
+    TwoThreads scope;
+    setPositionFromFen(START_FEN, rootPosition);
+    resetLimits();
+    searchStartMs = nowMs();
+    softTimeMs = hardTimeMs = 1 << 30;
+    worker& late = *threads[1];
+    late.takeRootPosition(rootPosition);
+    stopSearch = true;  // the boss has already ended the search
+    readyToStop = true;
+    iterativeDeepening(late);
+    EXPECT_TRUE(readyToStop);
+}
+
+// Every thread's depth is reset before any thread starts: a thread that has
+// not started yet must not show the depth of the last search to the others.
+TEST(SearchThreads, EachSearchStartsFromDepthZero) {
+    TwoThreads scope;
+    ASSERT_TRUE(setPositionFromFen("7k/6Q1/6K1/8/8/8/8/8 b - - 0 1", rootPosition));  // mated: nobody searches
+    resetLimits();
+    searchStartMs = nowMs();
+    for (auto& t : threads) t->searchDepth = 40;
+    startSearch(rootPosition);
+    waitIdle(*threads[0]);
+    for (auto& t : threads) EXPECT_EQ(t->searchDepth.load(), 0) << "thread " << t->threadIndex;
+    setPositionFromFen(START_FEN, rootPosition);
+}

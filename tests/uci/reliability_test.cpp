@@ -1,0 +1,285 @@
+// The engine driven the way GUIs and match managers drive it: stalemate
+// traps checked against Stockfish, roots without legal moves, a "go" sent
+// before the last "bestmove", out-of-range numbers, node limits, and a
+// random but GUI-legal stream of commands.
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <random>
+
+#include "engine_session.h"
+
+using namespace session;
+
+namespace {
+
+const std::string ENDGAME = "8/8/4k3/8/2p5/8/B2P2K1/8 w - - 0 1";
+const std::string STALEMATED = "7k/5Q2/6K1/8/8/8/8/8 b - - 0 1";
+const std::string MATED = "7k/6Q1/6K1/8/8/8/8/8 b - - 0 1";
+
+bool isStalemate(Position& pos) { return legalMoveTexts(pos).empty() && !isInCheck(pos); }
+
+// Stockfish's verdict on each position: mate in N (negative when mated),
+// or 0 when it finds no mate.
+std::vector<int> stockfishMates(const std::string& exe, const Lines& fens) {
+    EngineProcess stockfish({}, exe);
+    std::vector<int> mates;
+    for (const std::string& fen : fens) {
+        stockfish.send("position fen " + fen);
+        stockfish.send("go depth 18");
+        Lines seen;
+        EXPECT_TRUE(stockfish.waitFor("bestmove", SEARCH_MS, &seen)) << fen;
+        const Lines infos = withPrefix(seen, "info depth");
+        EXPECT_FALSE(infos.empty()) << fen;
+        const auto f = infos.empty() ? std::map<std::string, std::string>{} : infoFields(infos.back());
+        mates.push_back(f.count("mate") ? std::stoi(f.at("mate")) : 0);
+    }
+    stockfish.send("quit");
+    return mates;
+}
+
+}  // namespace
+
+// Each position has a move that looks like mate but stalemates. A mate the
+// engine announces must be one Stockfish confirms (no longer than claimed),
+// and where Stockfish sees a forced mate the engine must not stalemate.
+TEST(Reliability, StalemateTrapsAgreeWithStockfish) {
+    const std::string exe = findStockfish();
+    if (exe.empty()) GTEST_SKIP() << NO_STOCKFISH;
+    const Lines traps = {
+        "8/8/8/4b3/8/5k2/7p/7K b - - 1 86",  // Bf4 stalemates
+        "8/8/8/8/8/5k2/7p/5b1K b - - 0 1",   // Kg3 stalemates
+        "7k/5K2/8/6Q1/8/8/8/8 w - - 0 1",    // Qg6 stalemates, Qg7 mates
+        "k7/2Q5/8/2K5/8/8/8/8 w - - 0 1",    // most king moves stalemate
+        "8/8/8/8/8/k7/2q5/K7 b - - 0 1",     // Kb3 stalemates, Qb2 mates
+        "7k/8/5KP1/8/8/8/8/8 w - - 0 1",     // Kf7 stalemates
+    };
+    const std::vector<int> verdict = stockfishMates(exe, traps);
+    ASSERT_EQ(verdict.size(), traps.size());
+    for (int threads : {1, 3}) {
+        Engine engine;
+        engine.send("setoption name Threads value " + std::to_string(threads));
+        for (size_t i = 0; i < traps.size(); i++)
+            for (int depth : {2, 3, 7}) {
+                const std::string where =
+                    traps[i] + " depth " + std::to_string(depth) + " threads " + std::to_string(threads);
+                engine.send("ucinewgame");
+                ASSERT_TRUE(engine.waitFor("readyok", SEARCH_MS)) << where;
+                engine.send("position fen " + traps[i]);
+                const Lines out = engine.search("go depth " + std::to_string(depth));
+                ASSERT_FALSE(out.empty()) << where;
+                for (const std::string& text : withPrefix(out, "info score mate ")) {
+                    const int m = std::stoi(infoFields(text).at("mate"));
+                    const int sf = verdict[i];
+                    EXPECT_TRUE(m > 0 ? sf > 0 && sf <= m : sf < 0 && sf >= m)
+                        << where << ": '" << text << "', Stockfish " << (sf ? "mate " + std::to_string(sf) : "no mate");
+                }
+                const std::string best = checkBestMove(traps[i], out.back());
+                TestPosition pos(traps[i]);
+                ASSERT_TRUE(playText(*pos, best)) << where;
+                if (verdict[i] > 0) {
+                    EXPECT_FALSE(isStalemate(*pos)) << where << ": " << best << " stalemates a forced mate";
+                }
+            }
+    }
+}
+
+// Mated and stalemated roots answer the empty move with any number of
+// threads, also after an ordinary search has filled the workers' buffers.
+TEST(Reliability, RootWithoutLegalMovesAnswersTheEmptyMoveWithAnyThreadCount) {
+    Engine engine;
+    for (int threads : {1, 2, 4}) {
+        engine.send("setoption name Threads value " + std::to_string(threads));
+        engine.send("position startpos");
+        ASSERT_FALSE(engine.search("go movetime 50").empty());
+        for (int repeat = 0; repeat < 5; repeat++) {
+            engine.send("position fen " + STALEMATED);
+            EXPECT_EQ(engine.search("go movetime 100"), (Lines{"info score cp 0 depth 0", "bestmove a1a1"}))
+                << threads << " threads";
+            engine.send("position fen " + MATED);
+            EXPECT_EQ(engine.search("go movetime 100"), (Lines{"info score mate 0", "bestmove a1a1"}))
+                << threads << " threads";
+        }
+    }
+}
+
+// A "go" sent before the previous "bestmove" waits for it, and the running
+// search keeps its own limits.
+TEST(Reliability, ASecondGoLeavesTheRunningSearchItsLimits) {
+    Engine engine;
+    engine.send("position startpos");
+    const std::string start = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+    struct Case {
+        std::string first, second;
+        int firstMs;
+    };
+    // An info line needs depth 10: a depth-1 search prints none.
+    for (const Case& c : {Case{"go movetime 300", "go depth 1", 300}, Case{"go depth 1", "go movetime 300", 0},
+                          Case{"go infinite", "go depth 1", 0}}) {
+        engine.send(c.first);
+        engine.send(c.second);
+        Lines first, second;
+        ASSERT_TRUE(engine.waitFor("bestmove", PROMPT_MS + c.firstMs, &first)) << c.first << " lost its limits";
+        ASSERT_TRUE(engine.waitFor("bestmove", PROMPT_MS + 300, &second)) << c.second;
+        checkBestMove(start, first.back());
+        checkBestMove(start, second.back());
+        if (c.first == "go depth 1") {
+            EXPECT_EQ(first.size(), 1u) << "the depth-1 search went deeper: " << ::testing::PrintToString(first);
+        }
+        if (c.second == "go depth 1") {
+            EXPECT_EQ(second.size(), 1u) << ::testing::PrintToString(second);
+        }
+    }
+}
+
+// Numbers beyond their field's range are clamped to it, never wrapped into
+// short or negative limits: each of these searches runs until "stop".
+TEST(Reliability, HugeGoNumbersAreClampedNotWrapped) {
+    Engine engine;
+    engine.send("position startpos");
+    const std::string start = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+    for (const std::string go : {"go wtime 3000000000 btime 3000000000",
+                                 "go wtime 60000 btime 60000 winc 3000000000 binc 3000000000",
+                                 "go movetime 3000000000", "go depth 3000000000", "go nodes 99999999999999999999"}) {
+        engine.send(go);
+        Lines early;
+        if (engine.waitFor("bestmove", 300, &early)) {
+            ADD_FAILURE() << "'" << go << "' answered at once: " << early.back();
+            continue;
+        }
+        engine.send("stop");
+        const Lines out = engine.search("isready", PROMPT_MS);
+        ASSERT_FALSE(out.empty()) << go;
+        checkBestMove(start, out.back());
+    }
+}
+
+// "go nodes N" alone ends by itself once the threads have searched about N
+// nodes; the last info line reports the count at the stop.
+TEST(Reliability, GoNodesEndsNearTheCount) {
+    constexpr unsigned long long N = 100000;
+    for (int threads : {1, 2}) {
+        Engine engine;
+        engine.send("setoption name Threads value " + std::to_string(threads));
+        engine.send("position fen " + ENDGAME);
+        const Lines out = engine.search("go nodes " + std::to_string(N));
+        ASSERT_FALSE(out.empty());
+        checkBestMove(ENDGAME, out.back());
+        const Lines infos = withPrefix(out, "info score cp");
+        ASSERT_FALSE(infos.empty()) << "no iteration reached depth 10";
+        const unsigned long long nodes = std::stoull(infoFields(infos.back()).at("nodes"));
+        EXPECT_GE(nodes, N) << threads << " threads";
+        EXPECT_LE(nodes, N + 20000ull * threads) << threads << " threads";
+    }
+}
+
+// A random stream of the commands a GUI sends, in orders the protocol
+// allows: every "bestmove" is legal in the position of its own "go" (the
+// empty move where there is none), and the engine is ready at the end.
+TEST(Reliability, ProtocolStress) {
+    const Lines roots = {START_FEN,
+                         ENDGAME,
+                         STALEMATED,
+                         MATED,
+                         "6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - - 0 1",  // mate in one
+                         "k7/8/8/8/8/8/1r6/K7 w - - 0 1",          // one legal move
+                         "r1bqkb1r/pppp1ppp/2n2n2/4p2Q/2B1P3/8/PPPP1PPP/RNB1K1NR w KQkq - 4 4"};
+    Engine engine;
+    std::mt19937_64 rng(20240612);
+    auto chance = [&](int percent) { return int(rng() % 100) < percent; };
+    auto pick = [&](int low, int high) { return low + int(rng() % u64(high - low + 1)); };
+
+    std::deque<std::string> pending;  // the root of every "go" not yet answered
+    enum Kind { FINITE, INFINITE, PONDER } running = FINITE;
+    std::string root = START_FEN;
+    int readyAsked = 0, readySeen = 0, answered = 0;
+
+    auto take = [&](const std::string& text) {
+        if (text == "readyok") {
+            readySeen++;
+        } else if (text.rfind("bestmove", 0) == 0) {
+            ASSERT_FALSE(pending.empty()) << "bestmove without a go: " << text;
+            TestPosition pos(pending.front());
+            if (legalMoveTexts(*pos).empty())
+                EXPECT_EQ(text, "bestmove a1a1") << pending.front();
+            else
+                checkBestMove(pending.front(), text);
+            pending.pop_front();
+            answered++;
+        }
+    };
+    auto drain = [&](int waitMs) {
+        while (auto text = engine.readLine(waitMs)) {
+            take(*text);
+            waitMs = 0;
+        }
+    };
+    auto go = [&]() {
+        const int kind = pick(0, 5);
+        std::string command;
+        running = FINITE;
+        if (kind == 0) command = "go depth " + std::to_string(pick(1, 7));
+        if (kind == 1) command = "go nodes " + std::to_string(pick(1000, 40000));
+        if (kind == 2) command = "go movetime " + std::to_string(pick(10, 120));
+        if (kind == 3) command = "go wtime " + std::to_string(pick(200, 3000)) + " btime 3000 winc 10 binc 10";
+        if (kind == 4) command = "go infinite", running = INFINITE;
+        if (kind == 5) command = "go ponder wtime 1000 btime 1000 winc 10 binc 10", running = PONDER;
+        pending.push_back(root);
+        engine.send(command);
+    };
+    auto position = [&]() {
+        root = roots[rng() % roots.size()];
+        engine.send(root == START_FEN ? "position startpos" : "position fen " + root);
+    };
+
+    const auto start = std::chrono::steady_clock::now();
+    while (msSince(start) < 3000) {
+        if (pending.empty()) {
+            if (chance(30)) position();
+            if (chance(8)) engine.send("setoption name Threads value " + std::to_string(pick(1, 4)));
+            if (chance(10)) engine.send("isready"), readyAsked++;
+            go();
+        } else if (pending.size() > 1 || running == FINITE) {
+            // Finite searches end by themselves; after "stop" a GUI may
+            // already send the next search.
+            if (chance(15)) engine.send("isready"), readyAsked++;
+            if (chance(30)) {
+                engine.send("stop");  // reaches the newest search
+                running = FINITE;
+                if (chance(50)) position(), go();
+            } else {
+                Lines seen;
+                ASSERT_TRUE(engine.waitFor("bestmove", SEARCH_MS, &seen)) << "a finite search did not end";
+                for (const std::string& text : seen) take(text);
+            }
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(pick(0, 30)));
+            if (chance(20)) engine.send("isready"), readyAsked++;
+            if (running == PONDER && chance(50)) {
+                engine.send("ponderhit");
+                running = FINITE;
+            } else {
+                engine.send("stop");
+                running = FINITE;
+                if (chance(50)) position(), go();
+            }
+        }
+        drain(0);
+        ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    }
+    if (running != FINITE) engine.send("stop");
+    while (!pending.empty()) {
+        Lines seen;
+        ASSERT_TRUE(engine.waitFor("bestmove", SEARCH_MS, &seen)) << pending.size() << " searches unanswered";
+        for (const std::string& text : seen) take(text);
+    }
+    engine.send("isready");
+    readyAsked++;
+    Lines seen;
+    ASSERT_TRUE(engine.waitFor("readyok", PROMPT_MS, &seen));
+    for (const std::string& text : seen) take(text);
+    drain(100);
+    EXPECT_EQ(readySeen, readyAsked);
+    EXPECT_GT(answered, 10);
+}
