@@ -390,10 +390,14 @@ std::string tableText() {
         if (!seen) shown.push_back(&p);
     }
     std::string out;
+    bool open = false;
     for (size_t i = 0; i < shown.size(); i++) {
         appendParameter(out, *shown[i]);
-        const bool openTable = shown[i]->kind == 10 || shown[i]->kind == 11;
-        if (openTable && (i + 1 == shown.size() || shown[i + 1]->kind != 11)) out += "};\n";
+        open = shown[i]->kind == 10 || (open && shown[i]->kind == 11);
+        if (open && (i + 1 == shown.size() || shown[i + 1]->kind != 11)) {
+            out += "};\n";
+            open = false;
+        }
     }
     return out;
 }
