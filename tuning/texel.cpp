@@ -45,10 +45,6 @@ int middleGameBalance(const Position& pos) {
     return mgScore(pos.material[WHITE] - pos.material[BLACK] + pos.psq[WHITE] - pos.psq[BLACK]);
 }
 
-// The tables' evaluation changes between passes, so nothing a worker cached
-// in an earlier pass may be trusted.
-void clearCaches(EvalCaches& caches) { clearEvalCaches(caches); }
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -216,7 +212,9 @@ void texelWorker::tuningLoop() {
 }
 
 void texelWorker::computeError() {
-    clearCaches(caches);
+    // The tables may have changed since the last pass: nothing cached then
+    // can be trusted.
+    clearEvalCaches(caches);
     Position& pos = *position;
     const auto [first, last] = workerShare(threadIndex, int(texelWorkers.size()), tuningRecords.size());
     double sum = 0;
