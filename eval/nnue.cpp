@@ -427,7 +427,13 @@ i16 evaluateAvx2(Position& pos, int ply) {
 #if defined(__AVX2__)
 void computeAccumulator(Position& pos, int ply) { nnue::computeAccumulatorAvx2(pos, ply); }
 i16 evaluateNetwork(Position& pos, int ply) { return nnue::evaluateAvx2(pos, ply); }
+i32 networkRawOutput(Position& pos, int ply) {
+    if (!active) return 0;
+    nnue::computeAccumulatorAvx2(pos, ply);
+    return forwardAvx2(pos, ply);
+}
 #else
 void computeAccumulator(Position& pos, int ply) { nnue::computeAccumulatorScalar(pos, ply); }
 i16 evaluateNetwork(Position& pos, int ply) { return nnue::evaluateScalar(pos, ply); }
+i32 networkRawOutput(Position& pos, int ply) { return active ? nnue::rawOutputScalar(pos, ply) : 0; }
 #endif

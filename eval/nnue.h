@@ -82,6 +82,8 @@ inline int outputScaleFactor(int pawns, int phase) {
 void computeAccumulator(Position& pos, int ply);
 // Side-to-move score of the network, scaled by pawns and phase.
 i16 evaluateNetwork(Position& pos, int ply);
+// The network's last-layer output before that scaling (side to move).
+i32 networkRawOutput(Position& pos, int ply);
 
 // The two implementations, for tests and benchmarks.
 namespace nnue {

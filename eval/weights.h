@@ -7,6 +7,11 @@
 
 constexpr int NOFSQUARES = 64;
 
+// The Texel tuner prints its tables as "TCONST combEval name = { ... };".
+// These two names let that text stand in this file as it is printed.
+#define TCONST
+using combEval = Score;
+
 // Indexed by piece type (pawn .. king). The king's value never enters the sums.
 extern Score pieceValue[6];
 extern int phaseWeight[6];

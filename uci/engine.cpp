@@ -14,6 +14,7 @@
 #include "search/threads.h"
 #include "search/timeman.h"
 #include "search/tt.h"
+#include "tuning/texel.h"
 #include "uci/bench.h"
 #include "uci/go.h"
 #include "uci/hashreport.h"
@@ -25,9 +26,27 @@ std::string netFileName = DEFAULT_NET_FILE;
 namespace {
 
 int perftDepth = 6;
+int texelArgument = 4;
+constexpr int MAX_TEXEL_THREADS = 256;
 
-void notAvailableYet(const std::string& command) {
-    say("info string '" + command + "' is not available in this build yet");
+// "texel [threads] [empty]": a number sets the thread count (kept for later
+// runs); "empty" tunes K alone, with nothing registered.
+void texelWords(std::istringstream& words) {
+    std::string word;
+    bool withTables = true;
+    while (words >> word) {
+        long n;
+        if (word == "empty")
+            withTables = false;
+        else if (!readInteger(word, n))
+            say("info string texel: '" + word + "' is neither a thread count nor 'empty'; ignored");
+        else if (n < 1 || n > MAX_TEXEL_THREADS)
+            say("info string texel threads must be 1 to " + std::to_string(MAX_TEXEL_THREADS) + "; using " +
+                std::to_string(texelArgument));
+        else
+            texelArgument = int(n);
+    }
+    texelCommand(texelArgument, withTables);
 }
 
 void perftWord(std::istringstream& words) {
@@ -125,7 +144,8 @@ bool executeCommand(const std::string& text) {
         finishSearch();
         perftWord(words);
     } else if (command == "texel") {
-        notAvailableYet(command);
+        finishSearch();
+        texelWords(words);
     } else if (command == "showboard") {
         write(boardDiagram(rootPosition));
     } else if (command == "evil") {

@@ -442,8 +442,3 @@ TEST(ProtocolTest, HashStatisticsOfAFreshTable) {
     for (int i = 0; i < 128; i++) EXPECT_EQ(age[66 + i], std::to_string(i) + "  0 - 0 - 0");
     EXPECT_EQ(age + 194, out.end());
 }
-
-TEST(ProtocolTest, TexelIsNotAvailableYet) {
-    const std::vector<Lines> r = replies({"texel"});
-    EXPECT_EQ(r[0], Lines{"info string 'texel' is not available in this build yet"});
-}

@@ -1,0 +1,321 @@
+// The Texel tuner: the worker slices, loading with network targets, the K
+// search, the local search, the printed tables read back, and the command.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <unistd.h>
+
+#include "eval/evaluate.h"
+#include "eval/netbuild.h"
+#include "eval/nnue.h"
+#include "eval/weights.h"
+#include "platform/output.h"
+#include "test_util.h"
+#include "tuning/texel.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+void useBootstrapNetwork() {
+    static const std::string bytes = [] {
+        auto net = std::make_unique<NetworkParameters>();
+        buildBootstrapNetwork(*net);
+        std::ostringstream out(std::ios::binary);
+        writeNetwork(out, *net, "bootstrap");
+        return out.str();
+    }();
+    std::istringstream in(bytes, std::ios::binary);
+    ASSERT_TRUE(loadNetwork(in));
+}
+
+// Quiet output, fresh records and K, the bootstrap network and the tables
+// as they were; the pool is emptied and everything restored afterwards.
+class Tuner : public ::testing::Test {
+protected:
+    void SetUp() override {
+        initEngineForTests();
+        quiet = std::fopen("/dev/null", "w");
+        setOutputStream(quiet);
+        useBootstrapNetwork();
+        std::memcpy(savedValues, pieceValue, sizeof savedValues);
+        std::memcpy(savedSquares, pieceSquareScore, sizeof savedSquares);
+        tuningRecords.clear();
+        clearTuningParameters();
+        savedK = texelK;
+    }
+    void TearDown() override {
+        setTexelWorkerCount(0);
+        tuningRecords.clear();
+        clearTuningParameters();
+        texelK = savedK;
+        std::memcpy(pieceValue, savedValues, sizeof savedValues);
+        std::memcpy(pieceSquareScore, savedSquares, sizeof savedSquares);
+        netLoaded = true;
+        setOutputStream(nullptr);
+        std::fclose(quiet);
+    }
+
+    // White-relative evaluation with the tables as they stand now.
+    static int whiteEval(const TuningRecord& r) {
+        TestPosition tp(r.fen);
+        auto caches = std::make_unique<EvalCaches>();
+        clearEvalCaches(*caches);
+        attachEvalCaches(*tp, *caches);
+        const int e = evaluate(0, *tp);
+        return tp->sideToMove == WHITE ? e : -e;
+    }
+    // Targets that the current tables meet exactly at K.
+    static void targetsFromEvaluation(double k) {
+        for (TuningRecord& r : tuningRecords) r.target = 1.0 / (1.0 + std::exp(-k * whiteEval(r) / 400.0));
+    }
+
+    FILE* quiet = nullptr;
+    Score savedValues[6];
+    Score savedSquares[6][NOFSQUARES];
+    double savedK = 0;
+};
+
+TEST(TexelShares, SlicesCoverTheRecordsOnce) {
+    struct Case {
+        int workers;
+        size_t records;
+        std::vector<std::pair<size_t, size_t>> shares;
+    };
+    const Case cases[] = {
+        {4, 10, {{0, 2}, {2, 4}, {4, 6}, {6, 10}}},
+        {3, 10, {{0, 3}, {3, 6}, {6, 10}}},
+        {1, 7, {{0, 7}}},
+        {4, 3, {{0, 0}, {0, 0}, {0, 0}, {0, 3}}},
+    };
+    for (const Case& c : cases)
+        for (int i = 0; i < c.workers; i++)
+            EXPECT_EQ(workerShare(i, c.workers, c.records), c.shares[size_t(i)]) << c.workers << " workers, " << i;
+}
+
+TEST_F(Tuner, LoadingKeepsNetworkTargetsAndSkipsBadLines) {
+    // The sample holds 22 good positions and three bad lines: one without c9,
+    // one without a result after it, one with a nine-square rank.
+    for (const bool network : {true, false}) {
+        tuningRecords.clear();
+        netLoaded = network;
+        const TuningLoad load = loadTuningFile(testData("lichess-good.epd"));
+        EXPECT_TRUE(load.opened);
+        EXPECT_EQ(load.skipped, 3u);
+        EXPECT_EQ(load.kept, network ? 22u : 0u) << "network " << network;
+        EXPECT_EQ(load.notKept, network ? 0u : 22u);
+        EXPECT_EQ(tuningRecords.size(), load.kept);
+    }
+    EXPECT_FALSE(loadTuningFile("/nonexistent/lichess-good.epd").opened);
+}
+
+TEST_F(Tuner, TargetsAreWhiteRelative) {
+    // The same rook-down position with the colours exchanged: the targets
+    // must add up to one, and White's is below one half.
+    const std::string dir = ::testing::TempDir();
+    const std::string path = dir + "/colours.epd";
+    std::ofstream(path) << "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/1NBQKBNR w Kkq - c9 \"0-1\";\n"
+                           "1nbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQk - c9 \"1-0\";\n";
+    ASSERT_EQ(loadTuningFile(path).kept, 2u);
+    EXPECT_LT(tuningRecords[0].target, 0.4);
+    EXPECT_NEAR(tuningRecords[0].target + tuningRecords[1].target, 1.0, 1e-9);
+    std::remove(path.c_str());
+}
+
+TEST_F(Tuner, KSearchFindsTheScaleOfTheTargets) {
+    ASSERT_EQ(loadTuningFile(testData("lichess-good.epd")).kept, 22u);
+    setTexelWorkerCount(3);
+    // 2.7 lies beyond the first round's initial range 0..2: the range must
+    // follow the best K upwards.
+    for (const double k : {0.35, 1.2345, 2.7}) {
+        targetsFromEvaluation(k);
+        EXPECT_NEAR(findOptimalK(), k, 2e-4);
+        EXPECT_NEAR(runAllWorkers(), 0.0, 1e-9);
+    }
+}
+
+TEST_F(Tuner, LocalSearchUndoesAPlantedChange) {
+    // Hand-written positions, two of them late end games and two with most
+    // pieces on, all with a rook on a1 (White) or a8 (Black): entry 56 of the
+    // rook table, the first entry of the registered range.
+    const char* fens[] = {
+        "6k1/5ppp/8/8/8/8/5PPP/R5K1 w - - 0 1",
+        "r5k1/5ppp/8/8/8/8/5PPP/6K1 b - - 0 1",
+        "1nbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQk - 0 1",
+        "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/1NBQKBNR b Kkq - 0 1",
+    };
+    struct Case {
+        const char* what;
+        Score* values;
+        int count;
+        int kind;
+        int stepIndex;
+        bool plainTarget;
+        bool mirrored;
+        Score plant;
+    };
+    Score* rookRank = &pieceSquareScore[ROOK_T][56];
+    const Case cases[] = {
+        {"middle game", rookRank, 8, 11, 2, true, false, X(3, 0)},
+        {"end game", rookRank, 8, 11, 1, false, false, X(0, -2)},
+        {"mirrored", rookRank, 8, 11, 0, true, true, X(-1, 0)},
+        {"piece value", &pieceValue[KNIGHT_T], 4, 9, 3, true, false, X(5, 0)},
+    };
+    setTexelWorkerCount(2);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::memcpy(pieceSquareScore, savedSquares, sizeof savedSquares);
+        if (c.mirrored)
+            for (int i = 0; i < 4; i++) rookRank[i ^ 7] = rookRank[i];
+        tuningRecords.clear();
+        for (const char* fen : fens) {
+            TestPosition tp(fen);
+            ASSERT_FALSE(networkEvaluates(*tp)) << fen;
+            tuningRecords.push_back(makeTuningRecord(*tp, fen, 0.0));
+        }
+        texelK = 1.1;
+        targetsFromEvaluation(texelK);
+        std::vector<Score> good(c.values, c.values + c.count);
+
+        // The planted entry: the a-file rook square, or the rook value.
+        const int planted = c.kind == 9 ? ROOK_T - KNIGHT_T : 0;
+        c.values[planted] += c.plant;
+        if (c.mirrored) c.values[planted ^ 7] += c.plant;
+        clearTuningParameters();
+        addTuningParameter({c.what, c.values, c.count, c.kind, c.stepIndex, true, c.plainTarget, c.mirrored, false});
+        ASSERT_GT(runAllWorkers(), 1e-9) << "the plant must show in the error";
+
+        EXPECT_NEAR(localSearch(), 0.0, 1e-12);
+        EXPECT_EQ(std::vector<Score>(c.values, c.values + c.count), good);
+    }
+}
+
+// All numbers of a printed table after its head, X(a, b) pairs as two.
+std::vector<int> numbersAfter(const std::string& text, const std::string& head) {
+    EXPECT_EQ(text.rfind(head, 0), 0u) << text;
+    std::vector<int> numbers;
+    const std::string body = text.substr(std::min(head.size(), text.size()));
+    const std::regex number("-?[0-9]+");
+    for (auto it = std::sregex_iterator(body.begin(), body.end(), number); it != std::sregex_iterator(); ++it)
+        numbers.push_back(std::stoi(it->str()));
+    return numbers;
+}
+
+TEST_F(Tuner, EveryKindPrintsItsValuesBack) {
+    // Ten values cross the eight-per-line break; fixed entries around them
+    // depend on the kind.
+    Score packed[10], plain[10];
+    for (int i = 0; i < 10; i++) {
+        packed[i] = X(i * 37 - 150, 90 - i * 23);
+        plain[i] = i * 11 - 40;
+    }
+    struct Case {
+        int kind;
+        std::vector<int> before, after;
+    };
+    const Case cases[] = {
+        {0, {}, {}},         {1, {}, {}},         {2, {}, {}},      {3, {}, {}},
+        {4, {}, {}},         {5, {0, 0}, {}},     {6, {0, 0}, {0, 0}}, {7, {0, 0, 0, 0}, {0, 0}},
+        {8, {0}, {}},        {9, {82, 94}, {12000, 12000}}, {10, {}, {}}, {11, {}, {}},
+    };
+    for (const Case& c : cases)
+        for (const bool isPacked : {true, false}) {
+            if (c.kind == 8 && isPacked) continue;  // the fixed 0 is a plain entry
+            SCOPED_TRACE("kind " + std::to_string(c.kind) + (isPacked ? " packed" : " plain"));
+            clearTuningParameters();
+            addTuningParameter({"testTable", isPacked ? packed : plain, 10, c.kind, 0, isPacked, true, false, false});
+            const std::string head = c.kind == 10   ? "TCONST combEval pieceSquareScore[6][NOFSQUARES] = "
+                                     : c.kind == 11 ? "// testTable\n"
+                                                    : "TCONST combEval testTable = ";
+            std::vector<int> expected = c.before;
+            for (int i = 0; i < 10; i++) {
+                if (isPacked) {
+                    expected.push_back(mgScore(packed[i]));
+                    expected.push_back(egScore(packed[i]));
+                } else {
+                    expected.push_back(plain[i]);
+                }
+            }
+            expected.insert(expected.end(), c.after.begin(), c.after.end());
+            const std::string text = tableText();
+            EXPECT_EQ(numbersAfter(text, head), expected) << text;
+            EXPECT_EQ(std::count(text.begin(), text.end(), '{'), std::count(text.begin(), text.end(), '}')) << text;
+        }
+}
+
+TEST_F(Tuner, RegisteredTablesPrintAsTheEvaluationTables) {
+    registerEvaluationTables();
+    pieceSquareScore[KNIGHT_T][27] += X(-7, 4);  // something besides the shipped values
+    pieceValue[BISHOP_T] += X(3, -2);
+    const std::string text = tableText();
+    const std::string psqHead = "TCONST combEval pieceSquareScore[6][NOFSQUARES] = ";
+    const size_t split = text.find(psqHead);
+    ASSERT_NE(split, std::string::npos);
+    EXPECT_EQ(text.find(psqHead, split + 1), std::string::npos) << "printed once, not once per half";
+
+    std::vector<int> values, squares;
+    for (const Score s : pieceValue) values.insert(values.end(), {mgScore(s), egScore(s)});
+    for (const auto& row : pieceSquareScore)
+        for (const Score s : row) squares.insert(squares.end(), {mgScore(s), egScore(s)});
+    EXPECT_EQ(numbersAfter(text.substr(0, split), "TCONST combEval pieceValue[6] = "), values);
+    EXPECT_EQ(numbersAfter(text.substr(split), psqHead), squares);
+}
+
+// The command through the engine binary, in a working directory of its own.
+TEST(TexelCommand, RunsOrExplainsWhyNot) {
+    struct Case {
+        const char* what;
+        const char* fileText;  // nullptr: no tuning file
+        std::string command;
+        Lines present, absent;
+    };
+    std::ifstream sample(testData("lichess-good.epd"));
+    const std::string sampleText((std::istreambuf_iterator<char>(sample)), std::istreambuf_iterator<char>());
+    const Case cases[] = {
+        {"no file", nullptr, "texel abc",
+         {"info string texel: 'abc' is neither a thread count nor 'empty'; ignored",
+          "There seems to be a problem with the tuning file. tuning not executed"},
+         {"Starting texel tuning...."}},
+        {"only bad lines", "no marker here\nrnbqkbnr/8/8 w - - c9 \"1-0\";\n", "texel 2",
+         {"info string no tuning positions: nothing to tune"},
+         {"Starting texel tuning....", "Lets go"}},
+        {"empty registry", sampleText.c_str(), "texel 2 empty",
+         {"Lets go", "Starting texel tuning....", " Improving: 1"},
+         {" Improving: 2", "TCONST combEval pieceValue[6] = "}},
+    };
+    const std::filesystem::path home = std::filesystem::current_path();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "texel_command";
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        if (c.fileText) std::ofstream(dir / "lichess-good.epd") << c.fileText;
+        std::filesystem::current_path(dir);
+        const Lines lines = splitLines(runEngine(c.command + "\nisready\n"));
+        std::filesystem::current_path(home);
+        auto has = [&lines](const std::string& l) { return std::count(lines.begin(), lines.end(), l); };
+        for (const std::string& l : c.present) EXPECT_GE(has(l), 1) << l;
+        for (const std::string& l : c.absent) EXPECT_EQ(has(l), 0) << l;
+        EXPECT_EQ(lines.back(), "readyok");
+        if (std::string(c.what) == "empty registry") {
+            EXPECT_EQ(has("Lets go"), 2);
+            // Nothing to tune: the error ends where it started.
+            std::string start, end;
+            for (const std::string& l : lines) {
+                if (l.rfind("Starting error ", 0) == 0) start = l.substr(15);
+                if (l.rfind("Ending error ", 0) == 0) end = l.substr(13);
+            }
+            ASSERT_FALSE(start.empty());
+            EXPECT_EQ(end, start + " Minimum error " + start);
+        }
+    }
+}
+
+}  // namespace
