@@ -30,7 +30,6 @@ shift 6
 each=(option.Hash=16 option.Threads=1)
 [ -n "${TC-10+0.1}" ] && each+=("tc=${TC-10+0.1}")
 [ -n "${NODES:-}" ] && each+=("nodes=$NODES")
-[ -z "${TC-10+0.1}" ] && each+=("tc=inf")
 extra=()
 if [ -n "${SPRT:-}" ]; then
   read -r elo0 elo1 <<<"$SPRT"
