@@ -3,6 +3,8 @@
 #   release          every test (fast and slow labels)
 #   address,undefined  the fast tests under ASan + UBSan
 #   thread           the fast tests under TSan
+#   windows          the mingw-w64 cross-build, checked under wine
+#                    (tests/windows_check.sh; one count per check)
 # Prints one closing line "N passed, N failed" and fails when any test fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -37,11 +39,27 @@ run() {  # name, cmake sanitizer value, ctest label filter
   [ "$bad" -eq 0 ] || status=1
 }
 
+windows() {
+  echo "=== windows build and checks ==="
+  local log
+  log=$(mktemp)
+  bash tests/windows_check.sh build-tests/release/velmora 2>&1 | tee "$log"
+  local good bad
+  good=$(grep -c '^PASS windows' "$log")
+  bad=$(grep -c '^FAIL windows' "$log")
+  rm -f "$log"
+  [ $((good + bad)) -gt 0 ] || bad=1
+  passed=$((passed + good))
+  failed=$((failed + bad))
+  [ "$bad" -eq 0 ] || status=1
+}
+
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
 run release "" ""
+windows
 run asan-ubsan "address,undefined" "-L fast"
 run tsan "thread" "-L fast"
 

@@ -1,0 +1,223 @@
+// Which node each search thread is given, the Linux machine description it
+// is computed from, and the binding of real search threads on this machine.
+#include <gtest/gtest.h>
+
+#include <pthread.h>
+#include <sched.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/numa.h"
+#include "platform/output.h"
+#include "search/threads.h"
+#include "test_util.h"
+#include "uci/engine.h"
+
+namespace {
+
+using Cpus = std::vector<int>;
+
+// Nodes for thread indices 0, 1, 2, ... written out run by run:
+// {value, count} pairs.
+std::vector<int> runs(std::initializer_list<std::pair<int, int>> parts) {
+    std::vector<int> out;
+    for (auto [value, count] : parts) out.insert(out.end(), size_t(count), value);
+    return out;
+}
+
+TEST(NumaNodeTable, SpreadsCoresThenSecondHardwareThreads) {
+    std::vector<int> alternating;
+    for (int j = 0; j < 16; j++) alternating.push_back(j % 2);
+    std::vector<int> twoNodes = runs({{0, 8}, {1, 8}});
+    twoNodes.insert(twoNodes.end(), alternating.begin(), alternating.end());
+    twoNodes.push_back(-1);
+
+    const struct {
+        ProcessorCensus census;
+        std::vector<int> nodes;  // for indices 0.. ; every later index is -1
+    } cases[] = {
+        {{2, 16, 32}, twoNodes},
+        {{1, 8, 8}, runs({{0, 8}, {-1, 1}})},
+        // Cores that do not divide evenly: the remainder gets no core thread.
+        {{3, 8, 16}, {0, 0, 1, 1, 2, 2, 0, 1, 2, 0, 1, 2, 0, 1, -1}},
+        {{4, 2, 4}, {0, 1, -1}},  // fewer cores than nodes: only the second threads are placed
+        {{0, 0, 0}, {-1}},        // no census
+        {{0, 8, 16}, {-1}},
+    };
+    for (const auto& c : cases) {
+        const std::string label = std::to_string(c.census.nodes) + " nodes, " + std::to_string(c.census.cores) +
+                                  " cores, " + std::to_string(c.census.logical) + " logical";
+        for (size_t i = 0; i < c.nodes.size(); i++) EXPECT_EQ(nodeForThread(c.census, int(i)), c.nodes[i]) << label << ", thread " << i;
+        EXPECT_EQ(nodeForThread(c.census, 255), -1) << label;
+        EXPECT_EQ(nodeForThread(c.census, -1), -1) << label;
+    }
+}
+
+TEST(LinuxMachine, CpuLists) {
+    const struct {
+        const char* text;
+        bool ok;
+        Cpus cpus;
+    } cases[] = {
+        {"0-3,8,10-11\n", true, {0, 1, 2, 3, 8, 10, 11}},
+        {"5\n", true, {5}},
+        {"\n", true, {}},
+        {"4-7,0-1", true, {0, 1, 4, 5, 6, 7}},
+        {"3-1", false, {}},
+        {"0,,1", false, {}},
+        {"0-", false, {}},
+        {"-2", false, {}},
+        {"0-3,", false, {}},
+        {"a", false, {}},
+        {"0 1", false, {}},
+        {"0-99999999", false, {}},
+    };
+    for (const auto& c : cases) {
+        Cpus cpus;
+        EXPECT_EQ(parseCpuList(c.text, cpus), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(cpus, c.cpus) << c.text;
+        }
+    }
+}
+
+TEST(LinuxMachine, CensusFromMachineDescriptions) {
+    const struct {
+        const char* tree;
+        bool ok;
+        ProcessorCensus census;
+        std::vector<Cpus> nodeCpus;
+    } cases[] = {
+        // Two nodes of four cores with two hardware threads each, and a
+        // memory-only node that gets no threads.
+        {"two-nodes-smt", true, {2, 8, 16}, {{0, 1, 2, 3, 8, 9, 10, 11}, {4, 5, 6, 7, 12, 13, 14, 15}}},
+        {"one-node", true, {1, 8, 8}, {{0, 1, 2, 3, 4, 5, 6, 7}}},
+        {"bad-cpulist", false, {}, {}},
+        {"no-topology", false, {}, {}},
+        {"missing", false, {}, {}},
+    };
+    for (const auto& c : cases) {
+        LinuxMachine machine;
+        machine.nodeCpus.push_back({42});  // must not survive a failed read
+        ASSERT_EQ(readLinuxMachine(testData(std::string("numa/") + c.tree), machine), c.ok) << c.tree;
+        EXPECT_EQ(machine.census.nodes, c.census.nodes) << c.tree;
+        EXPECT_EQ(machine.census.cores, c.census.cores) << c.tree;
+        EXPECT_EQ(machine.census.logical, c.census.logical) << c.tree;
+        EXPECT_EQ(machine.nodeCpus, c.nodeCpus) << c.tree;
+    }
+}
+
+Cpus affinityOf(pthread_t thread) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    Cpus cpus;
+    if (pthread_getaffinity_np(thread, sizeof set, &set) != 0) return cpus;
+    for (int cpu = 0; cpu < CPU_SETSIZE; cpu++)
+        if (CPU_ISSET(cpu, &set)) cpus.push_back(cpu);
+    return cpus;
+}
+
+bool setAffinity(pthread_t thread, const Cpus& cpus) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    for (int cpu : cpus) CPU_SET(cpu, &set);
+    return pthread_setaffinity_np(thread, sizeof set, &set) == 0;
+}
+
+// The affinity a thread ends up with here when asked for these CPUs (a
+// container may allow fewer).
+Cpus boundHere(const Cpus& cpus) {
+    Cpus result;
+    std::thread probe([&] {
+        setAffinity(pthread_self(), cpus);
+        result = affinityOf(pthread_self());
+    });
+    probe.join();
+    return result;
+}
+
+// Engine output in a temporary file for the test's duration; puts back the
+// options and the test thread's affinity afterwards.
+struct BindingSession {
+    FILE* file = std::tmpfile();
+    Cpus initial = affinityOf(pthread_self());
+    BindingSession() {
+        initEngineForTests();
+        setOutputStream(file);
+    }
+    ~BindingSession() {
+        executeCommand("setoption name WindowsNumaNode value 0");
+        executeCommand("setoption name Threads value 1");
+        setAffinity(pthread_self(), initial);
+        setOutputStream(nullptr);
+        std::fclose(file);
+    }
+    std::string text() {
+        std::fflush(file);
+        std::rewind(file);
+        std::string out;
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) out.append(buffer, n);
+        return out;
+    }
+    // The move of a short search from the start position ("" when none).
+    std::string search() {
+        const size_t before = text().size();
+        executeCommand("position startpos");
+        executeCommand("go depth 5");
+        waitIdle(*threads[0]);
+        const std::string all = text().substr(before);
+        const size_t at = all.rfind("bestmove ");
+        if (at == std::string::npos) return "";
+        const size_t end = all.find_first_of(" \n", at + 9);
+        return all.substr(at + 9, end - at - 9);
+    }
+};
+
+TEST(NumaBinding, SearchThreadsEndOnTheirNode) {
+    LinuxMachine machine;
+    if (!readLinuxMachine("/sys/devices/system", machine)) GTEST_SKIP() << "no NUMA description under /sys";
+    BindingSession session;
+    ASSERT_NE(session.file, nullptr);
+    ASSERT_FALSE(session.initial.empty());
+    const std::string net = std::string(VELMORA_BINARY).substr(0, std::string(VELMORA_BINARY).rfind('/') + 1) +
+                            DEFAULT_NET_FILE;
+    executeCommand("setoption name NetFile value " + net);
+    ASSERT_NE(session.text().find("NetFile used"), std::string::npos);
+    std::vector<std::string> legal;
+    {
+        TestPosition start(START_FEN);
+        legal = legalMoveTexts(*start);
+    }
+
+    // New threads inherit the creator's affinity: start them on one CPU, so
+    // that a binding to a node with more CPUs shows.
+    const Cpus narrow{session.initial.front()};
+    ASSERT_TRUE(setAffinity(pthread_self(), narrow));
+    executeCommand("setoption name Threads value 2");
+    ASSERT_EQ(threads.size(), 2u);
+    // Knock one thread off its node: the binding after the search puts it back.
+    ASSERT_TRUE(setAffinity(threads[1]->thread.native_handle(), narrow));
+    const std::string spread = session.search();
+    EXPECT_NE(std::find(legal.begin(), legal.end(), spread), legal.end()) << spread;
+    for (int i = 0; i < 2; i++) {
+        const int node = nodeForThread(machine.census, i);
+        const Cpus expected = node < 0 ? narrow : boundHere(machine.nodeCpus[size_t(node)]);
+        EXPECT_EQ(affinityOf(threads[size_t(i)]->thread.native_handle()), expected) << "thread " << i;
+    }
+
+    // Node 1 asked for: bound to it where it exists, else left as started.
+    executeCommand("setoption name WindowsNumaNode value 2");
+    ASSERT_EQ(threads.size(), 2u);
+    const std::string fixed = session.search();
+    EXPECT_NE(std::find(legal.begin(), legal.end(), fixed), legal.end()) << fixed;
+    const Cpus expected = machine.nodeCpus.size() > 1 ? boundHere(machine.nodeCpus[1]) : narrow;
+    for (int i = 0; i < 2; i++)
+        EXPECT_EQ(affinityOf(threads[size_t(i)]->thread.native_handle()), expected) << "thread " << i;
+}
+
+}  // namespace
