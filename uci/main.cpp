@@ -7,14 +7,19 @@
 // The default network, built into the executable: a GUI that starts the
 // engine from any folder still finds it.
 #ifdef VELMORA_EMBEDDED_NETWORK
-asm(".section .rodata\n"
+#ifdef _WIN32
+#define VELMORA_RODATA ".section .rdata,\"dr\"\n"
+#else
+#define VELMORA_RODATA ".section .rodata\n"
+#endif
+asm(VELMORA_RODATA
     ".balign 64\n"
     ".globl velmoraNetworkStart\n"
     "velmoraNetworkStart:\n"
     ".incbin \"" VELMORA_EMBEDDED_NETWORK "\"\n"
     ".globl velmoraNetworkEnd\n"
     "velmoraNetworkEnd:\n"
-    ".previous\n");
+    ".text\n");
 extern "C" const char velmoraNetworkStart[], velmoraNetworkEnd[];
 #endif
 
