@@ -21,10 +21,8 @@ TEST(Fen, StartPositionFields) {
     EXPECT_EQ(p->plyStack[0].epSquare, 0);
     EXPECT_EQ(p->rule50, 0);
     EXPECT_EQ(p->phase, 24);
-    const Score material = 8 * pieceValue[0] + 2 * pieceValue[1] + 2 * pieceValue[2] + 2 * pieceValue[3] + pieceValue[4];
-    EXPECT_EQ(p->material[WHITE], material);
-    EXPECT_EQ(p->material[BLACK], material);
-    EXPECT_EQ(mgScore(material), 8 * 82 + 2 * 353 + 2 * 383 + 2 * 487 + 1158);
+    EXPECT_EQ(mgScore(p->material[WHITE]), 8 * 82 + 2 * 353 + 2 * 383 + 2 * 487 + 1158);
+    EXPECT_EQ(p->material[BLACK], p->material[WHITE]);
     EXPECT_EQ(p->psq[WHITE], p->psq[BLACK]);  // mirror images
     EXPECT_EQ(checkConsistency(*p), "");
     EXPECT_EQ(positionToFen(*p), START_FEN);
@@ -87,28 +85,41 @@ TEST(Fen, RightsWithoutTheirPiecesAreDropped) {
     EXPECT_EQ(checkConsistency(*bogusEp), "");
 }
 
+// Refused FENs name what is wrong ("" where any reason will do) and leave
+// the position as it was.
 TEST(Fen, MalformedFensAreRefusedAndLeaveThePositionAlone) {
     TestPosition p("r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 3 20");
     const std::string before = positionToFen(*p);
-    for (const char* bad : {"", "   ", "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR",
-                            "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNX w KQkq - 0 1",
-                            "rnbqkbnr/ppppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
-                            "rnbqkbnr/pppppppp/9/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
-                            "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP w KQkq - 0 1",
-                            "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR/8 w KQkq - 0 1",
-                            "rnbq1bnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQ - 0 1",
-                            "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKKNR w kq - 0 1",
-                            "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR x KQkq - 0 1",
-                            "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - zero 1",
-                            "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 one",
-                            "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq z9 0 1",
-                            "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KXkq - 0 1",
-                            "P3k3/8/8/8/8/8/8/4K3 w - - 0 1", "4k3/8/8/8/8/8/8/4K2p w - - 0 1",
-                            "4k3/8/8/8/8/8/4Q3/4K3 w - - 0 1",  // the side not to move is in check
-                            "QQQQQQQQ/QQQQQQQQ/QN6/8/8/8/8/K6k w - - 0 1"}) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"", "empty FEN"},
+        {"   ", ""},
+        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR", "no side to move"},
+        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNX w KQkq - 0 1", "bad placement character 'X'"},
+        {"rnbqkbnr/ppppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", "rank 7 holds more than 8 squares"},
+        {"rnbqkbnr/ppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", "rank 7 does not hold 8 squares"},
+        {"rnbqkbnr/pppppppp/9/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", "bad placement character '9'"},
+        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP w KQkq - 0 1", ""},
+        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR/8 w KQkq - 0 1", ""},
+        {"rnbq1bnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQ - 0 1", "each side needs exactly one king"},
+        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKKNR w kq - 0 1", "each side needs exactly one king"},
+        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR x KQkq - 0 1", "side to move must be 'w' or 'b'"},
+        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - zero 1", "half-move clock is not a number"},
+        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 one", "move number is not a number"},
+        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1y", "move number is not a number"},
+        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq z9 0 1", "bad en-passant square"},
+        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KXkq - 0 1", ""},
+        {"P3k3/8/8/8/8/8/8/4K3 w - - 0 1", ""},
+        {"4k3/8/8/8/8/8/8/4K2p w - - 0 1", ""},
+        {"4k3/8/8/8/8/8/4Q3/4K3 w - - 0 1", "the side not to move is in check"},
+        {"QQQQQQQQ/QQQQQQQQ/QN6/8/8/8/8/K6k w - - 0 1", ""},
+    };
+    for (const auto& [bad, reason] : cases) {
         std::string error;
         EXPECT_FALSE(setPositionFromFen(bad, *p, &error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;
+        if (*reason) {
+            EXPECT_EQ(error, reason) << bad;
+        }
         EXPECT_EQ(positionToFen(*p), before) << bad;
         EXPECT_EQ(checkConsistency(*p), "") << bad;
     }

@@ -27,13 +27,9 @@ std::string serialise(const NetworkParameters& net, const std::string& descripti
 
 // Loads from bytes with the engine's output silenced.
 bool loadBytes(const std::string& bytes, std::string* error = nullptr) {
-    FILE* quiet = std::fopen("/dev/null", "w");
-    setOutputStream(quiet);
+    CapturedOutput quiet;
     std::istringstream in(bytes, std::ios::binary);
-    const bool ok = loadNetwork(in, error);
-    setOutputStream(nullptr);
-    std::fclose(quiet);
-    return ok;
+    return loadNetwork(in, error);
 }
 
 std::unique_ptr<NetworkParameters> randomNet(u64 seed, int range = 32) {

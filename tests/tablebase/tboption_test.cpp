@@ -16,13 +16,13 @@ TEST(TablebaseOption, SyzygyPathReplies) {
 }
 
 TEST(TablebaseOption, TwoDirectoriesAndTruncatedFile) {
-    TempTableDir a("opt-a"), b("opt-b");
-    a.copy("KQvK.rtbw");
-    b.copy("KRvK.rtbw");
+    TempDir a, b;
+    a.copyTable("KQvK.rtbw");
+    b.copyTable("KRvK.rtbw");
     auto bytes = b.read("KRvK.rtbw");
     bytes.resize(bytes.size() - 10);
     b.write("KBvK.rtbw", bytes);
-    const std::string path = a.path() + ";;" + b.path();
+    const std::string path = a.str() + ";;" + b.str();
     const std::string out = runEngine("setoption name SyzygyPath value " + path + "\nquit\n");
     const auto lines = splitLines(out);
     auto has = [&](const std::string& text) { return std::find(lines.begin(), lines.end(), text) != lines.end(); };

@@ -261,15 +261,3 @@ TEST(SearchProtocol, BenchIsDeterministic) {
     ASSERT_FALSE(out.empty());
     checkBestMove(START_FEN, out.back());
 }
-
-TEST(SearchProtocol, ShortGameWithTwoThreads) {
-    Engine engine;
-    engine.send("setoption name Threads value 2");
-    engine.sync();
-    GameSetup setup;
-    setup.go = "go depth 4";
-    setup.maxPlies = 40;
-    const GameRecord game = playGame(engine, setup);
-    EXPECT_NE(game.ending, "illegal move");
-    EXPECT_TRUE(game.moves.size() == 40 || game.ending != "move cap") << game.moves.size();
-}
