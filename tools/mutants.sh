@@ -221,13 +221,16 @@ PY
         cp "$log/build.txt" "$log/$id.build.txt"
         restore; broken=$((broken + 1)); continue
     fi
+    rm -f "$log/$id".*
     run_fast "$folders" "$limit" "$log/$id"
     r=$?
     restore
+    # The first failing test of each shard that stopped.
+    by=$(grep -ho '^\[  FAILED  \] [A-Za-z0-9_/.]*' "$log/$id".* 2>/dev/null | cut -c14- | sort -u | tr '\n' ' ')
     case $r in
     0) verdict=missed; missed=$((missed + 1)) ;;
     2) verdict="caught (time-out)"; caught=$((caught + 1)) ;;
-    *) verdict=caught; caught=$((caught + 1)) ;;
+    *) verdict="caught by ${by% }"; caught=$((caught + 1)) ;;
     esac
     echo "$id: $verdict ($(( $(date +%s) - t0 ))s)"
 done <<<"$FAULTS"

@@ -1,5 +1,5 @@
-// FEN set-up, refusal of malformed FENs, move text in both castling modes and
-// the board diagram.
+// FEN set-up, refusal of malformed FENs and move text in both castling
+// modes (the board diagram: the protocol tests).
 #include <gtest/gtest.h>
 
 #include "board/fen.h"
@@ -161,14 +161,4 @@ TEST(Fen, ReadingMovesFindsTheirKind) {
     const Move castle = parseLegalMove("e1a1", 0, *q);
     EXPECT_EQ(castle.flag, FLAG_CASTLE_Q);
     EXPECT_EQ(castle.to, sq("c1"));
-}
-
-TEST(Fen, BoardDiagram) {
-    TestPosition p("4k3/8/8/8/8/8/8/4K3 w - - 0 1");
-    const std::vector<std::string> lines = splitLines(boardDiagram(*p));
-    ASSERT_EQ(lines.size(), 17u);
-    EXPECT_EQ(lines[0], "+---+---+---+---+---+---+---+---+");
-    EXPECT_EQ(lines[1], "|   |   |   |   | k |   |   |   |");
-    EXPECT_EQ(lines[3], "|   |   |   |   |   |   |   |   |");
-    EXPECT_EQ(lines[15], "|   |   |   |   | K |   |   |   |");
 }

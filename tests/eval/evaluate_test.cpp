@@ -89,8 +89,6 @@ struct Nudge {
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-
 // Thousands of positions from random games, each against its colour flip:
 // the network decides the balanced ones, and with the push terms made
 // symmetric the hand-written evaluation gives every position exactly the
@@ -114,8 +112,6 @@ TEST(EvalSymmetry, BothPathsAreColourSymmetric) {
     EXPECT_GT(networkPath, 1000);
     EXPECT_GT(handPath, 500);
 }
-
-// ---------------------------------------------------------------------------
 
 // Caches. A hit must give what a fresh evaluation gives, for either side to
 // move; the stored value is White-relative and is what the hit returns. The
@@ -158,45 +154,6 @@ TEST(EvalCache, HitsEqualFreshEvaluations) {
     EXPECT_EQ(evaluate(0, *p), -1234);
 }
 
-// Packed pairs with negative middle-game parts: the end-game half absorbs
-// the borrow, and sums and small multiples unpack to the plain sums. The
-// taper truncates towards zero and clamps the phase to 0..24.
-TEST(EvalPacked, NegativeMiddleGamePartsUnpackExactly) {
-    for (int mg : {-1200, -101, -1, 0, 1, 99, 1300})
-        for (int eg : {-1500, -64, -1, 0, 1, 77, 1600}) {
-            const Score sum = X(mg, eg) + X(-45, -57) - 3 * X(-13, 30) + 7 * X(-1, -2);
-            EXPECT_EQ(mgScore(sum), mg - 45 + 39 - 7);
-            EXPECT_EQ(egScore(sum), eg - 57 - 90 - 14);
-        }
-    const int tapered[][3] = {{-250, 13, -117}, {250, 13, 117}, {-250, 24, -250}, {-250, 0, 40}, {-250, 31, -250}, {-250, -3, 40}};
-    for (const auto& t : tapered) EXPECT_EQ(evalterms::taper(X(t[0], -t[0] / 250 * 40), t[1]), t[2]) << t[0] << " " << t[1];
-}
-
-TEST(EvalComplexity, NeverFlipsTheEndGameSign) {
-    const u64 noPawns = 0;
-    const u64 kingSide = 0x0000000000E000ULL;            // f2 g2 h2
-    const u64 bothFlanks = 0x00FF00000000FF00ULL;         // sixteen pawns
-    // Without pawns the complexity is -102: end games within 102 of zero go
-    // to zero, never past it; the middle-game part is left alone.
-    EXPECT_EQ(evalterms::applyComplexity(X(-250, 40), noPawns, false), X(-250, 0));
-    EXPECT_EQ(evalterms::applyComplexity(X(-250, -40), noPawns, false), X(-250, 0));
-    EXPECT_EQ(evalterms::applyComplexity(X(30, 300), noPawns, false), X(30, 198));
-    EXPECT_EQ(evalterms::applyComplexity(X(30, -300), noPawns, false), X(30, -198));
-    EXPECT_EQ(evalterms::applyComplexity(X(-7, 0), bothFlanks, false), X(-7, 0));
-    // 3 pawns on one wing: 12 - 102 = -90; a pawn ending adds 78: -12.
-    EXPECT_EQ(evalterms::applyComplexity(X(0, -915), kingSide, false), X(0, -825));
-    EXPECT_EQ(evalterms::applyComplexity(X(0, -915), kingSide, true), X(0, -903));
-    // Sixteen pawns on both wings: 64 + 67 - 102 = +29 pushes away from zero.
-    EXPECT_EQ(evalterms::applyComplexity(X(5, 1), bothFlanks, false), X(5, 30));
-    EXPECT_EQ(evalterms::applyComplexity(X(5, -1), bothFlanks, false), X(5, -30));
-    for (int eg = -400; eg <= 400; eg += 7) {
-        const int after = egScore(evalterms::applyComplexity(X(-3, eg), noPawns, false));
-        EXPECT_TRUE((eg > 0 && after >= 0) || (eg < 0 && after <= 0) || (eg == 0 && after == 0)) << eg;
-    }
-}
-
-// ---------------------------------------------------------------------------
-
 // The choice between the evaluators at the balance boundary: 400 and -400
 // belong to the hand-written evaluation, 399 and -399 to the network.
 TEST(EvalEntry, BalanceBoundaryAt400) {
@@ -214,23 +171,6 @@ TEST(EvalEntry, BalanceBoundaryAt400) {
     }
 }
 
-// After promotions the phase may pass 24; the taper treats it as 24.
-TEST(EvalEntry, PhaseAboveTwentyFourCountsAsTwentyFour) {
-    EvalPosition heavy("qqk5/8/8/8/8/8/8/RQ1QQQKR w - - 0 1");
-    ASSERT_EQ(heavy->phase, 28);
-    ASSERT_GE(std::abs(middleGameBalance(*heavy)), 400);
-    const i16 at28 = evaluate(0, *heavy);
-    const Score total = evalterms::handWrittenTotal(*heavy);
-    ASSERT_NE(mgScore(total), egScore(total));
-    EXPECT_EQ(at28, mgScore(total));
-    heavy->phase = 24;
-    heavy.clearCaches();
-    EXPECT_EQ(evaluate(0, *heavy), at28);
-    heavy->phase = 23;
-    heavy.clearCaches();
-    EXPECT_NE(evaluate(0, *heavy), at28);
-}
-
 // Without a network the hand-written evaluation answers balanced positions too.
 TEST(EvalEntry, WithoutANetworkTheHandWrittenEvaluationAnswers) {
     useBootstrapNetwork();
@@ -244,8 +184,6 @@ TEST(EvalEntry, WithoutANetworkTheHandWrittenEvaluationAnswers) {
     netLoaded = true;
     EXPECT_EQ(fallback, evaluateHandWritten(*p));
 }
-
-// ---------------------------------------------------------------------------
 
 // Whole evaluations worked out by hand from the tables.
 //  KP v K, White to move: balance X(81, 118). Pawns: White storm on d/e/f,
@@ -373,6 +311,7 @@ TEST(EvalTerms, ParameterUseCounts) {
         {"knight behind a pawn", "6k1/8/8/8/4P3/4N3/8/6K1 w - - 0 1", &minorBehindPawn, 1, false},
         {"pawnless flanks", "6k1/8/8/8/8/8/8/R5K1 w - - 0 1", &pawnlessFlank, 0, false},
         {"pawnless flank, black only", "6k1/8/8/8/8/8/6P1/R5K1 w - - 0 1", &pawnlessFlank, -1, false},
+        {"knight mobility, two squares", "6k1/8/8/8/8/8/8/N5K1 w - - 0 1", &knightMobility[2], 1, false},
         {"two bishops on dark squares", "6k1/8/8/8/8/4B3/8/2B3K1 w - - 0 1", &bishopPair, 1, false},
         {"three bishops", "6k1/8/8/8/8/4B3/8/2B2BK1 w - - 0 1", &bishopPair, 0, false},
         {"both pairs", "2b2bk1/8/8/8/8/8/8/2B2BK1 w - - 0 1", &bishopPair, 0, false},
@@ -405,8 +344,6 @@ TEST(EvalTerms, ParameterUseCounts) {
     }
 }
 
-// ---------------------------------------------------------------------------
-
 // White's king danger reads Black's mobility sum before Black's push term is
 // in it; Black's reads White's after. With the switch off the order matters
 // only where White's king is in danger.
@@ -431,8 +368,6 @@ TEST(EvalKingDanger, PushTermOrderingBetweenTheColours) {
     EXPECT_EQ(flippedOn, on);
     EXPECT_NE(flippedOff, off);
 }
-
-// ---------------------------------------------------------------------------
 
 // "evil" prints the network's value for the start position (the balance is
 // zero) and the hand-written value for a lopsided one.

@@ -29,7 +29,6 @@
 
 namespace {
 
-// ---------------------------------------------------------------------------
 // The static exchange test.
 
 // seeAtLeast for a move given as coordinate text in a FEN position.
@@ -40,7 +39,6 @@ bool see(const std::string& fen, const std::string& move, int threshold) {
     return seeAtLeast(m, threshold, *t);
 }
 
-// ---------------------------------------------------------------------------
 // Searching a test position.
 
 // A position record wired like a search thread's, with the process-wide

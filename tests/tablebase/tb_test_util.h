@@ -69,13 +69,6 @@ inline std::string tbMoveText(TbMove move) {
     return text;
 }
 
-// Number of men in the FEN's board field.
-inline int fenMen(const std::string& fen) {
-    int men = 0;
-    for (char c : fen.substr(0, fen.find(' '))) men += std::isalpha(static_cast<unsigned char>(c)) != 0;
-    return men;
-}
-
 // The 3- and 4-man tables kept with the tests, and the shared directory that
 // also holds 5-man tables (absent on some machines).
 inline std::string smallTablesDir() { return testData("syzygy/tables"); }

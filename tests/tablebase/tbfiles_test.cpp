@@ -264,22 +264,3 @@ TEST_F(TablebaseFiles, MapsLazilyOnFirstProbe) {
     EXPECT_FALSE(e->wdlFile.ready.load());
     EXPECT_EQ(e->wdlFile.view.data, nullptr);
 }
-
-// The index tables behind the encodings: 462 king placements, 31332 for
-// three unique men, and table sizes from the headers that match.
-TEST_F(TablebaseFiles, HeadersGiveTableSizes) {
-    ASSERT_TRUE(tbInit(smallTablesDir()));
-    int success;
-    probeWdl(fromFen("8/8/8/8/8/3k4/8/KRR5 w - - 0 1"), success);   // KRRvK: kings first
-    probeWdl(fromFen("8/8/8/8/8/3k4/8/KR6 w - - 0 1"), success);    // KRvK: three unique men
-    probeWdl(fromFen("8/8/8/8/8/3k4/P7/K7 w - - 0 1"), success);    // KPvK
-    const TableEntry* krrk = tbFindTable(signatureOf("KRRvK"));
-    const TableEntry* krk = tbFindTable(signatureOf("KRvK"));
-    const TableEntry* kpk = tbFindTable(signatureOf("KPvK"));
-    ASSERT_TRUE(krrk->wdlFile.ready && krk->wdlFile.ready && kpk->wdlFile.ready);
-    EXPECT_EQ(krrk->wdl[0].tableSize, 462u * 62 * 61 / 2);
-    EXPECT_EQ(krk->wdl[0].tableSize, 31332u);
-    // KPvK: the pawn on one of six ranks of its file, then each king on the
-    // squares left.
-    for (int file = 0; file < 4; file++) EXPECT_EQ(kpk->wdl[2 * file].tableSize, 6u * 63 * 62) << file;
-}

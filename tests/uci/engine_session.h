@@ -30,9 +30,6 @@ inline long long msSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 }
 
-// The board code's Chess960 move texts for one scope.
-using Chess960Texts = Chess960Mode;
-
 // The engine with a small hash table, ready for commands.
 struct Engine : EngineProcess {
     Engine() {

@@ -199,6 +199,7 @@ TEST(ProtocolTest, PerftKeepsItsDepthAndRefusesBadDepths) {
 // Each command with its reply; "hashstats" is reduced to its entry count.
 TEST(ProtocolTest, SetoptionClampsAndReports) {
     const std::string unable = ". Unable to calculate the best move for a position.";
+    const std::string tables = testData("syzygy/tables");
     const std::vector<std::pair<std::string, Lines>> cases = {
         {"setoption name Hash value 0", {"info string Size of Hashtable set to : 1"}},
         {"hashstats", {"Number of entries 65536"}},
@@ -207,6 +208,7 @@ TEST(ProtocolTest, SetoptionClampsAndReports) {
         {"setoption name Hash value abc", {"info string Hash needs a number, got 'abc'; value unchanged"}},
         {"hashstats", {"Number of entries 262144"}},
         {"setoption name Threads value 1000", {"info string Number of threads set to : 256"}},
+        {"setoption name Threads value 0", {"info string Number of threads set to : 1"}},
         {"setoption name Threads value 2", {"info string Number of threads set to : 2"}},
         {"setoption name SyzygyProbeDepth value -5", {"info string SyzygyProbeDepth set to: 0"}},
         {"setoption name SyzygyProbeDepth value 200", {"info string SyzygyProbeDepth set to: 127"}},
@@ -225,6 +227,9 @@ TEST(ProtocolTest, SetoptionClampsAndReports) {
         {"setoption name Move Overhead value 5", {}},
         {"setoption name   Hash    value   2", {"info string Size of Hashtable set to : 2"}},
         {"setoption name WindowsNumaNode value 9", {"info string WindowsNumaNode set to: 4"}},
+        {"setoption name SyzygyPath value " + tables, {"info string Syzygy tablebases used from directory : " + tables}},
+        {"setoption name SyzygyPath value <empty>", {"info string No Syzygy tablebases found in directory :<empty>"}},
+        {"setoption name SyzygyPath value", {"info string No Syzygy tablebases found in directory :"}},
         {"setoption name SyzygyPath value /no/such/dir", {"info string No Syzygy tablebases found in directory :/no/such/dir"}},
         {"setoption name MoveOverhead value x12", {"info string MoveOverhead needs a number, got 'x12'; value unchanged"}},
         {"setoption name NetFile value <empty>", {}},  // after a failed load

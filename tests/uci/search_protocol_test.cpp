@@ -213,7 +213,7 @@ TEST(SearchProtocol, MatedRootSingleReplyAndMateInOne) {
 }
 
 TEST(SearchProtocol, Chess960SearchesNameCastlingAsKingTakesRook) {
-    const Chess960Texts texts(true);
+    const Chess960Mode texts(true);
     Engine engine;
     engine.send("setoption name UCI_Chess960 value true");
     engine.sync();
