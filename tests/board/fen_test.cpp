@@ -125,20 +125,6 @@ TEST(Fen, MalformedFensAreRefusedAndLeaveThePositionAlone) {
     }
 }
 
-TEST(Fen, MoveTextInBothModes) {
-    Chess960Mode mode(false);
-    TestPosition p("r3k2r/8/8/3pP3/8/8/8/R3K2R w KQkq d6 0 1");
-    EXPECT_EQ(moveToText(makeMove(sq("e1"), sq("g1"), FLAG_CASTLE_K), WHITE, *p), "e1g1");
-    EXPECT_EQ(moveToText(makeMove(sq("e5"), sq("d5"), FLAG_EP), WHITE, *p), "e5d6");
-    EXPECT_EQ(moveToText(makeMove(sq("a7"), sq("a8"), FLAG_PROMO_N), WHITE, *p), "a7a8n");
-    chess960 = true;
-    EXPECT_EQ(moveToText(makeMove(sq("e1"), sq("g1"), FLAG_CASTLE_K), WHITE, *p), "e1h1");
-    EXPECT_EQ(moveToText(makeMove(sq("e8"), sq("c8"), FLAG_CASTLE_Q), BLACK, *p), "e8a8");
-
-    TestPosition f1("4k3/8/8/8/8/8/8/5K1R w H - 0 1");
-    EXPECT_EQ(moveToText(makeMove(sq("f1"), sq("g1"), FLAG_CASTLE_K), WHITE, *f1), "f1h1");
-}
-
 TEST(Fen, ReadingMovesFindsTheirKind) {
     Chess960Mode mode(false);
     TestPosition p("r3k2r/6P1/8/3pP3/8/8/4P3/R3K2R w KQkq d6 0 1");

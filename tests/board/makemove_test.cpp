@@ -1,6 +1,6 @@
 // Make/unmake: every field restored, keys and sums kept in step, castling
-// rights and clocks, and the Chess960 castling arrangements (the change lists
-// are checked by the network's incremental accumulator test).
+// rights and clocks (the change lists: the network's incremental accumulator
+// test; the Chess960 castling arrangements: the perft suites and Stockfish).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -99,40 +99,4 @@ TEST(MakeMove, CastlingRightsAndClocks) {
     playRootMove(*k, legal(*k, "a8a7"));
     playRootMove(*k, legal(*k, "e2e1"));  // back home, rights stay lost
     EXPECT_EQ(k->plyStack[0].castlingRights, CASTLE_BK);
-}
-
-TEST(MakeMove, Chess960CastlingArrangements) {
-    Chess960Mode mode(true);
-    struct Case {
-        const char* fen;
-        const char* move;
-        const char* kingTo;
-        const char* rookTo;
-    };
-    const Case cases[] = {
-        {"4k3/8/8/8/8/8/8/6KR w H - 0 1", "g1h1", "g1", "f1"},    // only the rook moves
-        {"4k3/8/8/8/8/8/8/4KR2 w F - 0 1", "e1f1", "g1", "f1"},   // only the king moves
-        {"4k3/8/8/8/8/8/8/5KR1 w G - 0 1", "f1g1", "g1", "f1"},   // the king lands on the rook's square
-        {"4k3/8/8/8/8/8/8/RK6 w A - 0 1", "b1a1", "c1", "d1"},    // queen side, king passes right
-        {"1rk5/8/8/8/8/8/8/4K3 b b - 0 1", "c8b8", "c8", "d8"},   // king already on c8
-    };
-    for (const Case& c : cases) {
-        TestPosition p(c.fen);
-        auto before = std::make_unique<Position>(*p);
-        const Move m = legal(*p, c.move);
-        ASSERT_TRUE(isCastling(m.flag)) << c.fen;
-        doMove(0, m, *p);
-        const int us = before->sideToMove;
-        EXPECT_EQ(p->board[sq(c.kingTo)], WKING + us) << c.fen;
-        EXPECT_EQ(p->board[sq(c.rookTo)], WROOK + us) << c.fen;
-        EXPECT_EQ(popCount(p->pieces[us]), 2) << c.fen;
-        auto child = std::make_unique<Position>(*p);
-        child->plyStack[0].castlingRights = p->plyStack[1].castlingRights;
-        child->plyStack[0].epSquare = 0;
-        EXPECT_EQ(checkConsistency(*child), "") << c.fen;
-        const DirtyPieces& d = p->dirtyPieces[1];
-        EXPECT_EQ(d.count, 2);
-        undoMove(0, m, *p);
-        expectSameState(*p, *before, c.fen);
-    }
 }

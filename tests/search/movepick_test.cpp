@@ -241,8 +241,8 @@ TEST(MovePick, EveryLegalMoveExactlyOnce) {
 }
 
 // A quiet cut-off: the move gains in all three tables and becomes the
-// counter move and first killer; quiet moves tried before it lose; the bonus
-// grows with depth up to 18, and from depth 19 on only the killers move.
+// counter move and first killer; quiet moves tried before it lose; from
+// depth 19 on only the killers move.
 TEST(MovePick, QuietCutoffUpdates) {
     ThreadPosition t(START_FEN);
     Position& pos = t.pos();
@@ -296,15 +296,6 @@ TEST(MovePick, QuietCutoffUpdates) {
     EXPECT_TRUE(sameMove(st.killer1, other));
     EXPECT_TRUE(sameMove(st.killer2, cut));
     EXPECT_EQ(tables(other), (std::vector<int>{-288, -288, -288})) << "no table update from depth 19 on";
-
-    // Depth 18 gives the largest bonus, 10368, from zero.
-    initPicker(2, Move{}, pos);
-    const Move fresh = tried[1];
-    std::fill(&pos.history[0][0], &pos.history[0][0] + 12 * 64, i16(0));
-    std::fill(&followUp[0][0], &followUp[0][0] + 12 * 64, i16(0));
-    std::fill(&counter[0][0], &counter[0][0] + 12 * 64, i16(0));
-    updateQuietCutoff(2, fresh, 18, pos);
-    EXPECT_EQ(tables(fresh), (std::vector<int>{10368, 10368, 10368}));
 
     // A cut-off by the second killer after the hash move: the hash move and
     // the first killer, both tried before it, lose.

@@ -4,10 +4,6 @@
 
 #include <algorithm>
 #include <vector>
-#ifdef __linux__
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
 
 #include "search/threads.h"
 #include "search/tt.h"
@@ -101,18 +97,3 @@ TEST(HashTable, ClearWithSeveralThreadsZeroesEverythingAndRestartsGenerations) {
     }
     threadCount = savedThreads;
 }
-
-#ifdef __linux__
-// A new table is cleared when it is made, so that its pages are in memory
-// before the first search rather than faulted in during it.
-TEST(HashTable, ANewTableIsInMemoryAtOnce) {
-    SmallTable t;
-    ASSERT_TRUE(ttResize(8));
-    const size_t bytes = (ttMask + 1) * sizeof(TTCluster);
-    const size_t page = size_t(sysconf(_SC_PAGESIZE));
-    std::vector<unsigned char> resident((bytes + page - 1) / page);
-    ASSERT_EQ(mincore(static_cast<void*>(ttClusters), bytes, resident.data()), 0);
-    const auto missing = std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return !(r & 1); });
-    EXPECT_EQ(missing, 0) << "of " << resident.size() << " pages";
-}
-#endif
