@@ -16,30 +16,6 @@
 
 namespace {
 
-TbPosition randomPosition(const std::string& material, std::mt19937_64& rng) {
-    for (;;) {
-        TbPosition p{};
-        p.whiteToMove = rng() & 1;
-        int colour = WHITE;
-        bool ok = true;
-        for (char c : material) {
-            if (c == 'v') {
-                colour = BLACK;
-                continue;
-            }
-            const int type = int(std::string(" PNBRQK").find(c));
-            int sq;
-            do sq = int(rng() % 64);
-            while (tbOccupied(p) & bit(sq));
-            if (type == TB_PAWN && (sq < 8 || sq >= 56)) ok = false;
-            (colour == WHITE ? p.white : p.black) |= bit(sq);
-            u64* set[] = {nullptr, &p.pawns, &p.knights, &p.bishops, &p.rooks, &p.queens, &p.kings};
-            *set[type] |= bit(sq);
-        }
-        if (ok && tbIsValid(p)) return p;
-    }
-}
-
 double seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
@@ -72,7 +48,7 @@ int main(int argc, char** argv) {
         const size_t v = name.find('v');
         const std::string reversed = name.substr(v + 1) + "v" + name.substr(0, v);
         for (int i = 0; i < 2000; i++) {
-            positions.push_back(randomPosition(i & 1 ? reversed : name, rng));
+            positions.push_back(tbRandomPosition(i & 1 ? reversed : name, rng));
             byMen[name.size() - 1]++;
         }
     }

@@ -190,6 +190,26 @@ bool tbIsValid(const TbPosition& p) {
     return !tbAttackers(p, lsb(p.kings & tbSide(p, them)), them ^ 1, tbOccupied(p));
 }
 
+TbPosition tbRandomPosition(const std::string& material, std::mt19937_64& rng) {
+    for (;;) {
+        TbPosition p{};
+        p.whiteToMove = rng() & 1;
+        u64* side = &p.white;
+        for (char c : material) {
+            if (c == 'v') {
+                side = &p.black;
+                continue;
+            }
+            int sq;
+            do sq = int(rng() % 64);
+            while (tbOccupied(p) & bit(sq));
+            *side |= bit(sq);
+            piecesOf(p, int(std::string(" PNBRQK").find(c))) |= bit(sq);
+        }
+        if (tbIsValid(p)) return p;  // also refuses pawns on the first and last ranks
+    }
+}
+
 TbPosition tbFromPosition(const Position& pos, int ply, int rule50) {
     const u64* b = pos.pieces;
     TbPosition p;

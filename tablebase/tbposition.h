@@ -4,6 +4,9 @@
 // probed.
 #pragma once
 
+#include <random>
+#include <string>
+
 #include "board/position.h"
 
 struct TbPosition {
@@ -74,6 +77,9 @@ bool tbIsMate(const TbPosition& p);
 // Exactly one king a side, consistent and disjoint sets, no pawn on the first
 // or eighth rank, the side not to move not in check.
 bool tbIsValid(const TbPosition& p);
+// A random valid position of the material ("KRPvKR": White's men first), the
+// side to move drawn too, no en passant, counter 0: probe tests and benchmarks.
+TbPosition tbRandomPosition(const std::string& material, std::mt19937_64& rng);
 
 // The engine position at `ply` (its en-passant square is read from that ply's
 // state) with the given fifty-move counter.

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <poll.h>
 #include <sstream>
@@ -20,6 +21,10 @@
 #include "board/fen.h"
 #include "board/makemove.h"
 #include "board/movegen.h"
+#include "eval/evaluate.h"
+#include "eval/netbuild.h"
+#include "eval/nnue.h"
+#include "platform/output.h"
 #include "search/tt.h"
 
 Chess960Mode::Chess960Mode(bool on) : saved(chess960) { chess960 = on; }
@@ -33,6 +38,88 @@ void initEngineForTests() {
         ttInit();
         setPositionFromFen(START_FEN, rootPosition);
     });
+}
+
+void useBootstrapNetwork() {
+    static const std::unique_ptr<NetworkParameters> net = [] {
+        auto n = std::make_unique<NetworkParameters>();
+        buildBootstrapNetwork(*n);
+        return n;
+    }();
+    // Loading costs more than a comparison: skip it when the bootstrap
+    // network is in use already.
+    const NetworkParameters* current = currentNetwork();
+    if (netLoaded && current) {
+        bool same = std::equal(net->ftBias, net->ftBias + NET_HALF, current->ftBias) &&
+                    std::equal(net->l1Weights, net->l1Weights + NET_L1 * NET_INPUTS, current->l1Weights) &&
+                    std::equal(net->outWeights, net->outWeights + NET_L2, current->outWeights);
+        for (size_t i = 0; same && i < size_t(NET_FEATURES) * NET_HALF; i += 4099)
+            same = net->ftWeights[i] == current->ftWeights[i];
+        if (same) return;
+    }
+    std::ostringstream out(std::ios::binary);
+    writeNetwork(out, *net, "bootstrap");
+    CapturedOutput quiet;
+    std::istringstream in(out.str(), std::ios::binary);
+    ASSERT_TRUE(loadNetwork(in));
+}
+
+// Captures nest: each gives the output back to the one it interrupted.
+static FILE* activeCapture = nullptr;
+CapturedOutput::CapturedOutput() : file_(std::tmpfile()), outer_(activeCapture) {
+    setOutputStream(activeCapture = file_);
+}
+CapturedOutput::~CapturedOutput() {
+    setOutputStream(activeCapture = outer_);
+    std::fclose(file_);
+}
+std::string CapturedOutput::text() {
+    std::fflush(file_);
+    std::rewind(file_);
+    std::string out;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file_)) > 0;) out.append(buffer, n);
+    return out;
+}
+
+TempDir::TempDir() {
+    char name[] = "/tmp/velmora_testXXXXXX";
+    path = mkdtemp(name);
+}
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+void TempDir::copyTable(const std::string& file, const std::string& as) const {
+    std::filesystem::copy_file(testData("syzygy/tables/" + file), path / (as.empty() ? file : as),
+                               std::filesystem::copy_options::overwrite_existing);
+}
+std::vector<unsigned char> TempDir::read(const std::string& file) const {
+    std::ifstream in(path / file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+void TempDir::write(const std::string& file, const std::vector<unsigned char>& bytes) const {
+    std::ofstream out(path / file, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+struct ThreadTables {
+    ContinuationHistory followUp;
+    ContinuationHistory counter;
+    EvalCaches caches;
+};
+
+TestPosition& TestPosition::withThreadTables() {
+    tables = std::make_shared<ThreadTables>();
+    pos->followUpHistory = &tables->followUp;
+    pos->counterMoveHistory = &tables->counter;
+    clearEvalCaches(tables->caches);
+    attachEvalCaches(*pos, tables->caches);
+    return *this;
+}
+
+void TestPosition::clearCaches() {
+    if (tables) clearEvalCaches(tables->caches);
 }
 
 TestPosition::TestPosition(const std::string& fen)
@@ -92,7 +179,7 @@ void playRandomMoves(Position& pos, int plies, std::mt19937_64& rng) {
     }
 }
 
-std::string runEngine(const std::string& input, const std::vector<std::string>& args) {
+std::string runEngine(const std::string& input, const std::vector<std::string>& args, const std::string& program) {
     char inName[] = "/tmp/velmora_inXXXXXX";
     const int fd = mkstemp(inName);
     EXPECT_GE(fd, 0);
@@ -101,7 +188,7 @@ std::string runEngine(const std::string& input, const std::vector<std::string>& 
         in << input;
     }
     close(fd);
-    std::string command = std::string(VELMORA_BINARY);
+    std::string command = program;
     for (const std::string& a : args) command += " '" + a + "'";
     command += std::string(" < ") + inName;
     std::string output;

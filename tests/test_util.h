@@ -2,6 +2,8 @@
 // consistency check of a position record, and running the engine binary.
 #pragma once
 
+#include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <random>
@@ -32,12 +34,51 @@ struct Chess960Mode {
 // Builds the tables and a small hash table once per test process.
 void initEngineForTests();
 
+// Loads the bootstrap network (built once per process), quietly.
+void useBootstrapNetwork();
+
+// Collects what the engine prints with say() while alive (also the way to
+// keep a test quiet).
+class CapturedOutput {
+public:
+    CapturedOutput();
+    ~CapturedOutput();
+    CapturedOutput(const CapturedOutput&) = delete;
+    CapturedOutput& operator=(const CapturedOutput&) = delete;
+    std::string text();
+
+private:
+    FILE* file_;
+    FILE* outer_;
+};
+
+// A scratch directory under /tmp, removed with everything in it at the end.
+struct TempDir {
+    std::filesystem::path path;
+    TempDir();
+    ~TempDir();
+    std::string str() const { return path.string(); }
+    std::string operator/(const std::string& leaf) const { return (path / leaf).string(); }
+    // Copies a table file of tests/data/syzygy/tables, optionally renamed.
+    void copyTable(const std::string& file, const std::string& as = "") const;
+    std::vector<unsigned char> read(const std::string& file) const;
+    void write(const std::string& file, const std::vector<unsigned char>& bytes) const;
+};
+
+// What a search thread owns besides its position: continuation histories
+// and evaluation caches.
+struct ThreadTables;
+
 // A fresh position record (heap, zeroed) with its own move buffer, set from
-// the FEN; fails the test when the FEN is refused.
+// the FEN; fails the test when the FEN is refused. withThreadTables() wires
+// in zeroed tables of its own, as a search thread's position has.
 struct TestPosition {
     std::unique_ptr<Position> pos;
     std::unique_ptr<Move[]> buffer;
+    std::shared_ptr<ThreadTables> tables;
     explicit TestPosition(const std::string& fen);
+    TestPosition& withThreadTables();
+    void clearCaches();
     Position& operator*() { return *pos; }
     Position* operator->() { return pos.get(); }
 };
@@ -54,9 +95,10 @@ std::vector<std::string> legalMoveTexts(Position& pos);
 // does); stops early at mate or stalemate.
 void playRandomMoves(Position& pos, int plies, std::mt19937_64& rng);
 
-// Runs the engine binary with the given standard input and arguments,
-// returns everything it printed on standard output.
-std::string runEngine(const std::string& input, const std::vector<std::string>& args = {});
+// Runs the engine binary (or another program) with the given standard input
+// and arguments, returns everything it printed on standard output.
+std::string runEngine(const std::string& input, const std::vector<std::string>& args = {},
+                      const std::string& program = VELMORA_BINARY);
 
 // The engine binary as a child process, spoken to line by line through
 // pipes. The destructor kills the child if it is still running.

@@ -1,5 +1,6 @@
-// Make/unmake: every field restored, keys and sums kept in step, change lists,
-// castling rights and the Chess960 castling arrangements.
+// Make/unmake: every field restored, keys and sums kept in step, castling
+// rights and clocks (the change lists: the network's incremental accumulator
+// test; the Chess960 castling arrangements: the perft suites and Stockfish).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -77,24 +78,6 @@ TEST(MakeMove, EveryMoveOfRandomGamesRoundTrips) {
     EXPECT_GT(checked, 100000);
 }
 
-TEST(MakeMove, ChangeListOfAPromotionWithCapture) {
-    TestPosition p("1n2k3/P7/8/8/8/8/8/4K3 w - - 0 1");
-    const Move m = legal(*p, "a7b8q");
-    doMove(0, m, *p);
-    const DirtyPieces& d = p->dirtyPieces[1];
-    ASSERT_EQ(d.count, 3);
-    EXPECT_EQ(d.piece[0], WPAWN);
-    EXPECT_EQ(d.from[0], sq("a7"));
-    EXPECT_EQ(d.to[0], OFF_BOARD);
-    EXPECT_EQ(d.piece[1], WQUEEN);
-    EXPECT_EQ(d.from[1], OFF_BOARD);
-    EXPECT_EQ(d.to[1], sq("b8"));
-    EXPECT_EQ(d.piece[2], BKNIGHT);
-    EXPECT_EQ(d.to[2], OFF_BOARD);
-    EXPECT_EQ(p->phase, 4);  // knight gone, queen arrived
-    EXPECT_EQ(p->rule50, 0);
-}
-
 TEST(MakeMove, CastlingRightsAndClocks) {
     TestPosition p("r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 5 1");
     Position& pos = *p;
@@ -116,52 +99,4 @@ TEST(MakeMove, CastlingRightsAndClocks) {
     playRootMove(*k, legal(*k, "a8a7"));
     playRootMove(*k, legal(*k, "e2e1"));  // back home, rights stay lost
     EXPECT_EQ(k->plyStack[0].castlingRights, CASTLE_BK);
-}
-
-TEST(MakeMove, DoubleStepAlwaysSetsTheEnPassantSquare) {
-    TestPosition p(START_FEN);
-    const u64 before = p->key;
-    playRootMove(*p, legal(*p, "e2e4"));
-    EXPECT_EQ(p->plyStack[0].epSquare, sq("e4"));
-    EXPECT_EQ(p->key, computeKey(*p));
-    EXPECT_NE(p->key ^ before ^ zobristSide, zobristPiece[WPAWN][sq("e2")] ^ zobristPiece[WPAWN][sq("e4")]);
-    playRootMove(*p, legal(*p, "g8f6"));
-    EXPECT_EQ(p->plyStack[0].epSquare, 0);
-    EXPECT_EQ(checkConsistency(*p), "");
-}
-
-TEST(MakeMove, Chess960CastlingArrangements) {
-    Chess960Mode mode(true);
-    struct Case {
-        const char* fen;
-        const char* move;
-        const char* kingTo;
-        const char* rookTo;
-    };
-    const Case cases[] = {
-        {"4k3/8/8/8/8/8/8/6KR w H - 0 1", "g1h1", "g1", "f1"},    // only the rook moves
-        {"4k3/8/8/8/8/8/8/4KR2 w F - 0 1", "e1f1", "g1", "f1"},   // only the king moves
-        {"4k3/8/8/8/8/8/8/5KR1 w G - 0 1", "f1g1", "g1", "f1"},   // the king lands on the rook's square
-        {"4k3/8/8/8/8/8/8/RK6 w A - 0 1", "b1a1", "c1", "d1"},    // queen side, king passes right
-        {"1rk5/8/8/8/8/8/8/4K3 b b - 0 1", "c8b8", "c8", "d8"},   // king already on c8
-    };
-    for (const Case& c : cases) {
-        TestPosition p(c.fen);
-        auto before = std::make_unique<Position>(*p);
-        const Move m = legal(*p, c.move);
-        ASSERT_TRUE(isCastling(m.flag)) << c.fen;
-        doMove(0, m, *p);
-        const int us = before->sideToMove;
-        EXPECT_EQ(p->board[sq(c.kingTo)], WKING + us) << c.fen;
-        EXPECT_EQ(p->board[sq(c.rookTo)], WROOK + us) << c.fen;
-        EXPECT_EQ(popCount(p->pieces[us]), 2) << c.fen;
-        auto child = std::make_unique<Position>(*p);
-        child->plyStack[0].castlingRights = p->plyStack[1].castlingRights;
-        child->plyStack[0].epSquare = 0;
-        EXPECT_EQ(checkConsistency(*child), "") << c.fen;
-        const DirtyPieces& d = p->dirtyPieces[1];
-        EXPECT_EQ(d.count, 2);
-        undoMove(0, m, *p);
-        expectSameState(*p, *before, c.fen);
-    }
 }

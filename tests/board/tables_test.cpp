@@ -1,7 +1,8 @@
-// Attack and mask tables: magic lookups against a plain ray walk, and the
-// hand-checked entries the generators and the evaluation depend on.
+// Attack and mask tables: magic lookups against a plain ray walk, and
+// entries checked by hand that the generators and the evaluation rely on.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <random>
 
 #include "board/attacks.h"
@@ -43,70 +44,36 @@ TEST(Tables, MagicLookupsMatchRayWalksOnRandomOccupancies) {
     }
 }
 
-TEST(Tables, SlicesLieBackToBackWithTheExpectedSizes) {
+// Entries checked by hand on the board: the leapers, pawn attackers, the
+// en-passant neighbours, the lines between squares and the evaluation masks.
+TEST(Tables, HandCheckedEntries) {
     initEngineForTests();
-    EXPECT_EQ(rookMagics[sq("b1")].attacks - rookMagics[sq("a1")].attacks, 4096);
-    EXPECT_EQ(rookMagics[sq("f4")].attacks - rookMagics[sq("e4")].attacks, 1024);
-    EXPECT_EQ(bishopMagics[sq("f4")].attacks - bishopMagics[sq("e4")].attacks, 512);
-    EXPECT_EQ(rookMagics[63].attacks + 4096 - rookMagics[0].attacks, ROOK_TABLE_SIZE);
-    EXPECT_EQ(bishopMagics[63].attacks + 64 - bishopMagics[0].attacks, BISHOP_TABLE_SIZE);
-    for (int s = 0; s < 64; s++) {
-        EXPECT_EQ(rookMagics[s].shift, u64(64 - popCount(rookMagics[s].mask)));
-        EXPECT_EQ(popCount(rookMagics[s].magic), 9);
-        EXPECT_EQ(popCount(bishopMagics[s].magic), 9);
-    }
-}
-
-TEST(Tables, LeaperPawnAndEnPassantEntries) {
-    initEngineForTests();
-    EXPECT_EQ(knightAttacks[sq("a1")], squares({"b3", "c2"}));
-    EXPECT_EQ(kingAttacks[sq("h8")], squares({"g8", "g7", "h7"}));
-    EXPECT_EQ(popCount(knightAttacks[sq("e4")]), 8);
-    EXPECT_EQ(pawnAttackers[WHITE][sq("e4")], squares({"d3", "f3"}));
-    EXPECT_EQ(pawnAttackers[BLACK][sq("e4")], squares({"d5", "f5"}));
-    EXPECT_EQ(pawnAttackers[WHITE][sq("a3")], squares({"b2"}));
-    EXPECT_EQ(pawnAttackers[WHITE][sq("h2")], 0u);
-    EXPECT_EQ(epAdjacent[sq("a4")], squares({"b4"}));
-    EXPECT_EQ(epAdjacent[sq("e5")], squares({"d5", "f5"}));
-    EXPECT_EQ(epAdjacent[sq("e3")], 0u);
-}
-
-TEST(Tables, BetweenLineDistance) {
-    initEngineForTests();
-    EXPECT_EQ(between[sq("a1")][sq("h8")], squares({"b2", "c3", "d4", "e5", "f6", "g7"}));
-    EXPECT_EQ(between[sq("a1")][sq("b3")], 0u);
-    EXPECT_EQ(between[sq("e4")][sq("e4")], 0u);
-    EXPECT_EQ(between[sq("e1")][sq("e8")], squares({"e2", "e3", "e4", "e5", "e6", "e7"}));
-    EXPECT_EQ(line[sq("c1")][sq("e3")], squares({"c1", "d2", "e3", "f4", "g5", "h6"}));
-    EXPECT_EQ(line[sq("a1")][sq("b3")], 0u);
+    const struct {
+        u64 table, expected;
+    } cases[] = {
+        {knightAttacks[sq("a1")], squares({"b3", "c2"})},
+        {kingAttacks[sq("h8")], squares({"g8", "g7", "h7"})},
+        {pawnAttackers[WHITE][sq("e4")], squares({"d3", "f3"})},
+        {pawnAttackers[BLACK][sq("e4")], squares({"d5", "f5"})},
+        {pawnAttackers[WHITE][sq("a3")], squares({"b2"})},
+        {pawnAttackers[WHITE][sq("h2")], 0},
+        {epAdjacent[sq("a4")], squares({"b4"})},
+        {epAdjacent[sq("e5")], squares({"d5", "f5"})},
+        {epAdjacent[sq("e3")], 0},
+        {between[sq("a1")][sq("h8")], squares({"b2", "c3", "d4", "e5", "f6", "g7"})},
+        {between[sq("a1")][sq("b3")], 0},
+        {between[sq("e1")][sq("e8")], squares({"e2", "e3", "e4", "e5", "e6", "e7"})},
+        {line[sq("c1")][sq("e3")], squares({"c1", "d2", "e3", "f4", "g5", "h6"})},
+        {line[sq("a1")][sq("b3")], 0},
+        {kingZone[WHITE][sq("g1")], squares({"f1", "g1", "h1", "f2", "g2", "h2", "f3", "g3", "h3", "f4", "g4", "h4"})},
+        {kingZone[BLACK][sq("g8")], squares({"f5", "g5", "h5", "f6", "g6", "h6", "f7", "g7", "h7", "f8", "g8", "h8"})},
+        {frontSpan[WHITE][sq("e6")], squares({"d7", "e7", "f7", "d8", "e8", "f8"})},
+        {frontSpan[BLACK][sq("a3")], squares({"a2", "b2", "a1", "b1"})},
+        {adjacentFiles[sq("e5")], squares({"d1", "d2", "d3", "d4", "d5", "d6", "d7", "d8"}) | (FILE_A << 5)},
+        {ranksAhead[WHITE][sq("c7")], RANK_7 | RANK_8},
+        {ranksAhead[BLACK][sq("c2")], RANK_1 | RANK_2},
+    };
+    for (size_t i = 0; i < std::size(cases); i++) EXPECT_EQ(cases[i].table, cases[i].expected) << "case " << i;
     EXPECT_EQ(distance[sq("a1")][sq("h8")], 7);
     EXPECT_EQ(distance[sq("e4")][sq("f6")], 2);
-}
-
-TEST(Tables, EvaluationMasks) {
-    initEngineForTests();
-    EXPECT_EQ(kingZone[WHITE][sq("g1")], squares({"f1", "g1", "h1", "f2", "g2", "h2", "f3", "g3", "h3", "f4", "g4", "h4"}));
-    EXPECT_EQ(kingZone[BLACK][sq("g8")], squares({"f5", "g5", "h5", "f6", "g6", "h6", "f7", "g7", "h7", "f8", "g8", "h8"}));
-    EXPECT_EQ(kingZone[WHITE][sq("a1")], kingZone[WHITE][sq("b2")]);
-    EXPECT_EQ(frontSpan[WHITE][sq("e6")], squares({"d7", "e7", "f7", "d8", "e8", "f8"}));
-    EXPECT_EQ(frontSpan[BLACK][sq("a3")], squares({"a2", "b2", "a1", "b1"}));
-    EXPECT_EQ(frontSpan[WHITE][sq("e1")], 0u);
-    EXPECT_EQ(adjacentFiles[sq("a5")], FILE_A << 1);
-    EXPECT_EQ(adjacentFiles[sq("e5")], (FILE_A << 3) | (FILE_A << 5));
-    EXPECT_EQ(ranksAhead[WHITE][sq("c7")], RANK_7 | RANK_8);
-    EXPECT_EQ(ranksAhead[BLACK][sq("c2")], RANK_1 | RANK_2);
-}
-
-TEST(Tables, LateMoveReductions) {
-    initEngineForTests();
-    EXPECT_EQ(lmrTable[10][10], 2);
-    EXPECT_EQ(lmrTable[20][20], 6);
-    EXPECT_EQ(lmrTable[64][64], 20);
-    EXPECT_EQ(lmrTable[127][255], 59);
-    EXPECT_EQ(lmrTable[1][255], 5);
-    EXPECT_EQ(lmrTable[2][4], 0);
-    for (int d = 0; d < 128; d++) {
-        EXPECT_EQ(lmrTable[d][2], 0);
-        EXPECT_EQ(lmrTable[d][3], 1);
-    }
 }

@@ -1,7 +1,8 @@
 // The staged move picker: every legal move exactly once, in stage order,
-// whatever the hash move, killers and counter move hold; the test that a
-// stored move fits the position, against the generators; the history and
-// killer updates after a quiet cut-off.
+// whatever the hash move, killers and counter move hold (random words and
+// moves of other positions among them, which also tries the test that a
+// stored move fits the position); the history and killer updates after a
+// quiet cut-off.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,24 +20,11 @@
 
 namespace {
 
-// What a search thread owns besides its position, zeroed.
-struct ThreadTables {
-    ContinuationHistory followUp;
-    ContinuationHistory counter;
-    EvalCaches caches;
-};
-
 // A test position wired like a thread's: its own continuation tables and
 // evaluation caches.
 struct ThreadPosition {
     TestPosition tp;
-    std::unique_ptr<ThreadTables> tables = std::make_unique<ThreadTables>();
-    explicit ThreadPosition(const std::string& fen) : tp(fen) {
-        Position& p = *tp;
-        p.followUpHistory = &tables->followUp;
-        p.counterMoveHistory = &tables->counter;
-        attachEvalCaches(p, tables->caches);
-    }
+    explicit ThreadPosition(const std::string& fen) : tp(fen) { tp.withThreadTables(); }
     Position& pos() { return *tp; }
     Move* listAt(int ply) { return tp.buffer.get() + ply * MAX_MOVES_PER_PLY; }
 };
@@ -187,8 +175,8 @@ TEST(MovePick, EveryLegalMoveExactlyOnce) {
     ThreadPosition t(START_FEN);
     Position& pos = t.pos();
     std::mt19937_64 rng(2024);
-    fillRandom(&t.tables->followUp[0][0][0][0], sizeof(ContinuationHistory) / sizeof(i16), rng);
-    fillRandom(&t.tables->counter[0][0][0][0], sizeof(ContinuationHistory) / sizeof(i16), rng);
+    fillRandom(&(*pos.followUpHistory)[0][0][0][0], sizeof(ContinuationHistory) / sizeof(i16), rng);
+    fillRandom(&(*pos.counterMoveHistory)[0][0][0][0], sizeof(ContinuationHistory) / sizeof(i16), rng);
     std::vector<Move> stale;
     const int games = 48 / SANITIZER_SCALE;
     int positions = 0, inCheck = 0, failures = 0;
@@ -252,56 +240,9 @@ TEST(MovePick, EveryLegalMoveExactlyOnce) {
     EXPECT_GT(inCheck, 2 * games);
 }
 
-// isPseudoLegal holds exactly for the moves the generators produce, plus
-// the moves the generators leave out because they cannot be legal (pinned
-// knights; in check everything that is not an evasion). Tried on random
-// move words and on moves of other positions.
-TEST(MovePick, PseudoLegalityAgreesWithTheGenerators) {
-    ThreadPosition t(START_FEN);
-    Position& pos = t.pos();
-    std::mt19937_64 rng(77);
-    std::vector<Move> stale;
-    const int games = 40 / SANITIZER_SCALE;
-    int accepted = 0, rejected = 0, failures = 0;
-    for (int game = 0; game < games && failures < 10; game++) {
-        const bool is960 = game % 4 == 1;
-        Chess960Mode mode(is960);
-        ASSERT_TRUE(setPositionFromFen(is960 ? chess960StartFen(int(rng() % 960)) : START_FEN, pos));
-        for (int gamePly = 0; gamePly < 150 && failures < 10; gamePly++) {
-            PlyState& st = pos.plyStack[0];
-            st.inCheck = isInCheck(pos);
-            const std::vector<Move> legal = generated(t, 0, true);
-            if (legal.empty()) break;
-            const std::vector<Move> pseudo = generated(t, 0, false);
-            const std::vector<u32> pseudoIds = sortedIds(pseudo), legalIds = sortedIds(legal);
-            for (Move m : pseudo) {
-                EXPECT_TRUE(isPseudoLegal(0, m, pos)) << moveToText(m, pos.sideToMove, pos) << " in " << positionToFen(pos);
-                failures += !isPseudoLegal(0, m, pos);
-            }
-            for (int i = 0; i < 240; i++) {
-                const Move w = i % 3 == 0 && !stale.empty() ? stale[rng() % stale.size()] : randomWord(pos, rng);
-                const bool fits = isPseudoLegal(0, w, pos);
-                const bool generatedMove = containsId(pseudoIds, w) && w.score == pos.board[w.from];
-                bool ok = fits == generatedMove;
-                if (fits && !generatedMove)  // only moves that can never be legal may be missing
-                    ok = !isFullyLegal(w, pos) && (st.inCheck || pieceType(w.score) == KNIGHT_T);
-                if (fits) ok = ok && containsId(legalIds, w) == isFullyLegal(w, pos);
-                EXPECT_TRUE(ok) << int(w.from) << "-" << int(w.to) << " flag " << int(w.flag) << " piece " << int(w.score)
-                                << ": isPseudoLegal " << fits << " in " << positionToFen(pos);
-                failures += !ok;
-                (fits ? accepted : rejected)++;
-            }
-            remember(stale, pseudo, rng);
-            playRootMove(pos, legal[rng() % legal.size()]);
-        }
-    }
-    EXPECT_GT(accepted, 500 * games);
-    EXPECT_GT(rejected, 500 * games);
-}
-
 // A quiet cut-off: the move gains in all three tables and becomes the
-// counter move and first killer; quiet moves tried before it lose; the bonus
-// grows with depth up to 18, and from depth 19 on only the killers move.
+// counter move and first killer; quiet moves tried before it lose; from
+// depth 19 on only the killers move.
 TEST(MovePick, QuietCutoffUpdates) {
     ThreadPosition t(START_FEN);
     Position& pos = t.pos();
@@ -355,15 +296,6 @@ TEST(MovePick, QuietCutoffUpdates) {
     EXPECT_TRUE(sameMove(st.killer1, other));
     EXPECT_TRUE(sameMove(st.killer2, cut));
     EXPECT_EQ(tables(other), (std::vector<int>{-288, -288, -288})) << "no table update from depth 19 on";
-
-    // Depth 18 gives the largest bonus, 10368, from zero.
-    initPicker(2, Move{}, pos);
-    const Move fresh = tried[1];
-    std::fill(&pos.history[0][0], &pos.history[0][0] + 12 * 64, i16(0));
-    std::fill(&followUp[0][0], &followUp[0][0] + 12 * 64, i16(0));
-    std::fill(&counter[0][0], &counter[0][0] + 12 * 64, i16(0));
-    updateQuietCutoff(2, fresh, 18, pos);
-    EXPECT_EQ(tables(fresh), (std::vector<int>{10368, 10368, 10368}));
 
     // A cut-off by the second killer after the hash move: the hash move and
     // the first killer, both tried before it, lose.

@@ -4,13 +4,10 @@
 // that a sound search clears easily and a broken one does not.
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 #include "board/fen.h"
@@ -50,85 +47,30 @@ std::vector<Problem> readSuite(const std::string& path) {
     return suite;
 }
 
-// The engine binary as a child process on two pipes. Each "go" has to run
-// to its end before the next command goes out: the engine takes the end of
-// its input as "quit", which stops a search at once.
-class EngineProcess {
-public:
-    EngineProcess() {
-        int toChild[2], fromChild[2];
-        if (pipe(toChild) != 0 || pipe(fromChild) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(toChild[0], STDIN_FILENO);
-            dup2(fromChild[1], STDOUT_FILENO);
-            close(toChild[1]);
-            close(fromChild[0]);
-            execl(VELMORA_BINARY, VELMORA_BINARY, static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(toChild[0]);
-        close(fromChild[1]);
-        in_ = fdopen(toChild[1], "w");
-        out_ = fdopen(fromChild[0], "r");
-    }
-    ~EngineProcess() {
-        if (in_) {
-            send("quit");
-            std::fclose(in_);
-        }
-        if (out_) std::fclose(out_);
-        if (pid_ > 0) {
-            int status = 0;
-            waitpid(pid_, &status, 0);
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "engine exit status " << status;
-        }
-    }
-    bool running() const { return pid_ > 0 && in_ && out_; }
-    void send(const std::string& command) {
-        std::fputs((command + "\n").c_str(), in_);
-        std::fflush(in_);
-    }
-    // The next output line that starts with `prefix` (empty at end of output).
-    std::string waitFor(const std::string& prefix) {
-        char buffer[8192];
-        while (std::fgets(buffer, sizeof buffer, out_)) {
-            std::string line(buffer);
-            if (line.rfind(prefix, 0) == 0) return line;
-        }
-        return "";
-    }
-
-private:
-    pid_t pid_ = -1;
-    FILE* in_ = nullptr;
-    FILE* out_ = nullptr;
-};
-
 // Number of problems where the engine's move at `depth` is a best move.
+// Each "go" runs to its end before the next command goes out.
 int solvedAt(const std::vector<Problem>& suite, int depth) {
     EngineProcess engine;
-    EXPECT_TRUE(engine.running());
-    if (!engine.running()) return 0;
     engine.send("setoption name Hash value 16");
     int solved = 0;
     for (const Problem& p : suite) {
         engine.send("ucinewgame");
         engine.send("position fen " + p.fen + " 0 1");
         engine.send("go depth " + std::to_string(depth));
-        std::istringstream reply(engine.waitFor("bestmove"));
+        std::istringstream reply(engine.waitFor("bestmove", 600000).value_or(""));
         std::string word, move;
         reply >> word >> move;
         EXPECT_EQ(word, "bestmove") << p.id << ": no answer";
         for (const std::string& b : p.best) solved += move == b;
     }
+    engine.send("quit");
+    EXPECT_EQ(engine.waitExit(10000), 0) << "engine exit status";
     return solved;
 }
 
 }  // namespace
 
 TEST(SearchTactics, WinAtChessSuiteAtDepths8And12) {
-    std::signal(SIGPIPE, SIG_IGN);
     const std::vector<Problem> suite = readSuite(testData("tactics.epd"));
     ASSERT_GE(suite.size(), 100u);
     // Every listed move must be legal where it is listed.

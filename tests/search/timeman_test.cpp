@@ -42,55 +42,57 @@ struct Defaults {
 
 }  // namespace
 
-TEST(TimeAllocation, FirstSearchWithoutClockWords) {
+// Budgets worked out from the allocation rules: the first search of a game
+// (movestogo from the stage, the increment factor from the clock), short
+// clocks, an increment larger than the clock (halved, factor 5), movestogo
+// (one move left; four moves, whose 40 ms floor the time left caps), ponder
+// and thread-count shares, an unknown stage.
+TEST(TimeAllocation, Budgets) {
+    const struct {
+        int time, inc, stage;
+        bool newGame;
+        int togo, threads;
+        bool ponder;
+        int soft, hard;
+        float factor;
+    } cases[] = {
+        {900000, 0, 0, true, 0, 1, false, 14850, 74250, 1.0f},
+        {10000, 0, 30, false, 0, 1, false, 299, 1495, 1.0f},
+        {1000, 1000, 30, true, 0, 1, false, 449, 450, 5.0f},
+        {60000, 1000, 0, true, 0, 1, false, 1864, 9320, 1.0f},
+        {5000, 0, 60, false, 1, 1, false, 3650, 4900, 1.0f},
+        {120, 0, 60, false, 4, 1, false, 21, 22, 1.0f},
+        {2000, 0, 60, false, 4, 1, false, 365, 950, 1.0f},
+        {10000, 0, 30, false, 0, 1, true, int(454 * (0.66f * 1.1f)), -1, 1.0f},
+        {10000, 0, 30, false, 0, 8, false, int(454 * 0.76f), -1, 1.0f},
+        {10000, 0, 1024, false, 0, 1, false, int(10000 / 30 * (0.66f * 1.4f)), -1, 1.0f},
+    };
+    for (const auto& c : cases) {
+        Defaults d;
+        threadCount = c.threads;
+        ponderEnabled = c.ponder;
+        const Budget b = allocate(c.time, c.inc, c.stage, c.newGame, 1.37f, c.togo);
+        const std::string where = std::to_string(c.time) + "+" + std::to_string(c.inc) + " stage " +
+                                  std::to_string(c.stage) + " togo " + std::to_string(c.togo);
+        EXPECT_EQ(b.soft, c.soft) << where;
+        if (c.hard >= 0) EXPECT_EQ(b.hard, c.hard) << where;
+        EXPECT_FLOAT_EQ(b.factor, c.factor) << where;
+    }
     Defaults d;
-    const Budget b = allocate(900000, 0, 0, true);
+    allocate(900000, 0, 0, true);
     EXPECT_FLOAT_EQ(incrementFactor, 1.75f);
     EXPECT_EQ(movesToGo, 40);
-    EXPECT_EQ(b.soft, 14850);
-    EXPECT_EQ(b.hard, 74250);
     EXPECT_FALSE(newGameFlag);
-}
-
-TEST(TimeAllocation, ShortClockWithoutIncrement) {
-    Defaults d;
-    const Budget b = allocate(10000, 0, 30, false);
-    EXPECT_EQ(movesToGo, 22);
-    EXPECT_EQ(b.soft, 299);
-    EXPECT_EQ(b.hard, 1495);
-    EXPECT_FLOAT_EQ(b.factor, 1.0f);
-}
-
-TEST(TimeAllocation, IncrementLargerThanTheClockHalvesTheBudget) {
-    Defaults d;
-    const Budget b = allocate(1000, 1000, 30, true);
+    allocate(1000, 1000, 30, true);
     EXPECT_FLOAT_EQ(incrementFactor, 1.37f);
-    EXPECT_EQ(b.soft, 449);
-    EXPECT_EQ(b.hard, 450);
-    EXPECT_FLOAT_EQ(b.factor, 5.0f);
+    allocate(10000, 0, 1024, false);
+    EXPECT_EQ(movesToGo, 30);
 }
 
-TEST(TimeAllocation, MinuteWithIncrement) {
+// "movestogo 0" is read as no movestogo instead of dividing by zero;
+// "movetime" is the hard limit.
+TEST(TimeAllocation, MovesToGoZeroAndMoveTime) {
     Defaults d;
-    const Budget b = allocate(60000, 1000, 0, true);
-    EXPECT_EQ(b.soft, 1864);
-    EXPECT_EQ(b.hard, 9320);
-}
-
-TEST(TimeAllocation, MovesToGo) {
-    Defaults d;
-    Budget b = allocate(5000, 0, 60, false, 1.37f, 1);
-    EXPECT_EQ(b.soft, 3650);
-    EXPECT_EQ(b.hard, 4900);
-    // Four moves to go raises the hard limit to 40 ms, which the time left
-    // (20 ms after the overhead) then caps; it stays above the soft target.
-    b = allocate(120, 0, 60, false, 1.37f, 4);
-    EXPECT_EQ(b.soft, 21);
-    EXPECT_EQ(b.hard, 22);
-    b = allocate(2000, 0, 60, false, 1.37f, 4);
-    EXPECT_EQ(b.soft, 365);
-    EXPECT_EQ(b.hard, 950);
-    // "movestogo 0" is read as no movestogo instead of dividing by zero.
     resetLimits();
     clockTime[WHITE] = 10000;
     movesToGo = 0;
@@ -99,19 +101,6 @@ TEST(TimeAllocation, MovesToGo) {
     allocateTime();
     EXPECT_EQ(softTimeMs, 299);
     EXPECT_EQ(hardTimeMs, 1495);
-}
-
-TEST(TimeAllocation, PonderThreadsUnknownStageAndMoveTime) {
-    Defaults d;
-    ponderEnabled = true;
-    EXPECT_EQ(allocate(10000, 0, 30, false).soft, int(454 * (0.66f * 1.1f)));
-    ponderEnabled = false;
-    threadCount = 8;
-    EXPECT_EQ(allocate(10000, 0, 30, false).soft, int(454 * 0.76f));
-    threadCount = 1;
-    const Budget unknown = allocate(10000, 0, 1024, false);
-    EXPECT_EQ(movesToGo, 30);
-    EXPECT_EQ(unknown.soft, int(10000 / 30 * (0.66f * 1.4f)));
     resetLimits();
     moveTime = 500;
     allocateTime();

@@ -1,13 +1,9 @@
-// The shared hash table: sizes, replacement, ageing, mate-score conversion
-// and the parallel clear.
+// The shared hash table: probing, replacement, ageing, mate-score
+// conversion and the parallel clear (sizes: the protocol tests).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <vector>
-#ifdef __linux__
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
 
 #include "search/threads.h"
 #include "search/tt.h"
@@ -27,29 +23,6 @@ struct SmallTable {
 };
 
 }  // namespace
-
-TEST(HashTable, ClusterCounts) {
-    EXPECT_EQ(ttClusterCount(1), 16384u);
-    EXPECT_EQ(ttClusterCount(0), 16384u);
-    EXPECT_EQ(ttClusterCount(2), 32768u);
-    EXPECT_EQ(ttClusterCount(3), 65536u);
-    EXPECT_EQ(ttClusterCount(256), 4194304u);
-    EXPECT_EQ(ttClusterCount(1000), 16384u * 1024);
-    SmallTable t;
-    EXPECT_TRUE(ttResize(3));
-    EXPECT_EQ(ttMask + 1, 65536u);
-}
-
-TEST(HashTable, EntryFieldsRoundTrip) {
-    const Move m = makeMove(12, 28, FLAG_DOUBLE, 0xAB);
-    const TTEntry e = TTEntry::make(m, -31990, -3, BOUND_LOWER, 63);
-    EXPECT_EQ(moveWord(e.move()), moveWord(m));  // the top byte is kept too
-    EXPECT_EQ(e.score(), -31990);
-    EXPECT_EQ(e.depth(), -3);
-    EXPECT_EQ(e.bound(), BOUND_LOWER);
-    EXPECT_EQ(e.age(), 63);
-    EXPECT_EQ(u8(e.word >> 56), 63 * 4 + BOUND_LOWER);
-}
 
 TEST(HashTable, ProbeAndSamePositionOverwrite) {
     SmallTable t;
@@ -91,16 +64,15 @@ TEST(HashTable, ReplacementPrefersShallowAndStale) {
     }
 }
 
+// Mate scores are stored as distances from the node, table wins and plain
+// scores as they are.
 TEST(HashTable, MateScoresAreStoredFromTheNode) {
-    EXPECT_EQ(ttScoreToStore(31987, 10), 31997);
+    const int cases[][3] = {{31987, 10, 31997}, {-31990, 6, -31996}, {31871, 3, 31871}, {-150, 9, -150}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(ttScoreToStore(c[0], c[1]), c[2]);
+        EXPECT_EQ(ttScoreFromStore(c[2], c[1]), c[0]);
+    }
     EXPECT_EQ(ttScoreFromStore(31997, 4), 31993);
-    EXPECT_EQ(ttScoreToStore(-31990, 6), -31996);
-    EXPECT_EQ(ttScoreFromStore(-31996, 6), -31990);
-    EXPECT_EQ(ttScoreToStore(31871, 3), 31871);  // table wins stay as they are
-    EXPECT_EQ(ttScoreToStore(-150, 9), -150);
-    for (int ply = 0; ply < 128; ply++)
-        for (int s : {-32000 + ply, 32000 - ply, 0, 31871, -31871})
-            EXPECT_EQ(ttScoreFromStore(ttScoreToStore(s, ply), ply), s);
 }
 
 TEST(HashTable, ClearWithSeveralThreadsZeroesEverythingAndRestartsGenerations) {
@@ -125,18 +97,3 @@ TEST(HashTable, ClearWithSeveralThreadsZeroesEverythingAndRestartsGenerations) {
     }
     threadCount = savedThreads;
 }
-
-#ifdef __linux__
-// A new table is cleared when it is made, so that its pages are in memory
-// before the first search rather than faulted in during it.
-TEST(HashTable, ANewTableIsInMemoryAtOnce) {
-    SmallTable t;
-    ASSERT_TRUE(ttResize(8));
-    const size_t bytes = (ttMask + 1) * sizeof(TTCluster);
-    const size_t page = size_t(sysconf(_SC_PAGESIZE));
-    std::vector<unsigned char> resident((bytes + page - 1) / page);
-    ASSERT_EQ(mincore(static_cast<void*>(ttClusters), bytes, resident.data()), 0);
-    const auto missing = std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return !(r & 1); });
-    EXPECT_EQ(missing, 0) << "of " << resident.size() << " pages";
-}
-#endif

@@ -38,22 +38,6 @@ int classify(int dtz, int counter) {
 
 }  // namespace
 
-TEST_F(TablebaseRoot, QueenWinPrintsInfoLine) {
-    TestPosition p("8/K7/8/7k/8/1Q6/8/8 w - - 0 35");  // DTZ 13 in the vectors
-    const RootAnswer a = probeRoot(*p);
-    ASSERT_FALSE(isNoMove(a.move));
-    EXPECT_EQ(a.score, 31872 - 13);
-    const std::string text = moveToText(a.move, WHITE, *p);
-    EXPECT_EQ(a.output, "info score cp 31859 depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv " + text + "\n");
-    EXPECT_TRUE(sameMove(parseLegalMove(text, 0, *p), a.move)) << text;
-    // The move keeps the win, one ply nearer the zeroing (or mating) move.
-    TbPosition child;
-    ASSERT_TRUE(tbDoMove(tbFromPosition(*p, 0, 0), tbMove(a.move.from, a.move.to), child));
-    int success;
-    EXPECT_EQ(probeWdl(child, success), TB_LOSS);
-    EXPECT_EQ(probeDtz(child, success), -12);
-}
-
 TEST_F(TablebaseRoot, EveryListedRootGetsAnOptimalMove) {
     const auto cases = readTbRootCases(testData("syzygy/root-4men.txt"));
     ASSERT_EQ(cases.size(), 180u);

@@ -15,7 +15,7 @@ TEST(TablebaseThreads, ConcurrentProbesWhileMapping) {
         if (name.size() > 5) continue;
         const size_t v = name.find('v');
         const std::string reversed = name.substr(v + 1) + "v" + name.substr(0, v);
-        for (int i = 0; i < 24; i++) positions.push_back(randomTbPosition(i & 1 ? reversed : name, rng));
+        for (int i = 0; i < 24; i++) positions.push_back(tbRandomPosition(i & 1 ? reversed : name, rng));
     }
     struct Result {
         int wdl, dtz, success;

@@ -28,6 +28,7 @@ TEST(Pipeline, RecordsKeepTheBoardAndSideToMove) {
         EXPECT_EQ(p->sideToMove, back->sideToMove);
         EXPECT_EQ(-123, r.score);
         EXPECT_EQ(77, r.ply);
+        EXPECT_TRUE(recordToFen(r).ends_with(" 39")) << recordToFen(r);  // ply 77: move 39
     }
 }
 

@@ -7,14 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace fs = std::filesystem;
-
-TempDir::TempDir() {
-    char name[] = "/tmp/velmora_trainXXXXXX";
-    path = mkdtemp(name);
-}
-TempDir::~TempDir() { fs::remove_all(path); }
-
 std::string fileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});

@@ -1,19 +1,12 @@
-// Helpers of the training-pipeline tests: a temporary directory and the
-// data generator run as a child process with small searches.
+// Helpers of the training-pipeline tests: the data generator run as a
+// child process with small searches.
 #pragma once
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "test_util.h"
 #include "train/record.h"
-
-struct TempDir {
-    std::filesystem::path path;
-    TempDir();
-    ~TempDir();
-    std::string operator/(const std::string& leaf) const { return (path / leaf).string(); }
-};
 
 std::string fileBytes(const std::string& path);
 // Runs the generator (one worker, hand-written evaluation, seed 7, small

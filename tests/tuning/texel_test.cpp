@@ -24,26 +24,13 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-void useBootstrapNetwork() {
-    static const std::string bytes = [] {
-        auto net = std::make_unique<NetworkParameters>();
-        buildBootstrapNetwork(*net);
-        std::ostringstream out(std::ios::binary);
-        writeNetwork(out, *net, "bootstrap");
-        return out.str();
-    }();
-    std::istringstream in(bytes, std::ios::binary);
-    ASSERT_TRUE(loadNetwork(in));
-}
-
 // Quiet output, fresh records and K, the bootstrap network and the tables
 // as they were; the pool is emptied and everything restored afterwards.
 class Tuner : public ::testing::Test {
 protected:
     void SetUp() override {
         initEngineForTests();
-        quiet = std::fopen("/dev/null", "w");
-        setOutputStream(quiet);
+        quiet = std::make_unique<CapturedOutput>();
         useBootstrapNetwork();
         std::memcpy(savedValues, pieceValue, sizeof savedValues);
         std::memcpy(savedSquares, pieceSquareScore, sizeof savedSquares);
@@ -59,8 +46,7 @@ protected:
         std::memcpy(pieceValue, savedValues, sizeof savedValues);
         std::memcpy(pieceSquareScore, savedSquares, sizeof savedSquares);
         netLoaded = true;
-        setOutputStream(nullptr);
-        std::fclose(quiet);
+        quiet.reset();
     }
 
     // White-relative evaluation with the tables as they stand now.
@@ -77,7 +63,7 @@ protected:
         for (TuningRecord& r : tuningRecords) r.target = 1.0 / (1.0 + std::exp(-k * whiteEval(r) / 400.0));
     }
 
-    FILE* quiet = nullptr;
+    std::unique_ptr<CapturedOutput> quiet;
     Score savedValues[6];
     Score savedSquares[6][NOFSQUARES];
     double savedK = 0;
@@ -119,14 +105,13 @@ TEST_F(Tuner, LoadingKeepsNetworkTargetsAndSkipsBadLines) {
 TEST_F(Tuner, TargetsAreWhiteRelative) {
     // The same rook-down position with the colours exchanged: the targets
     // must add up to one, and White's is below one half.
-    const std::string dir = ::testing::TempDir();
-    const std::string path = dir + "/colours.epd";
+    const TempDir dir;
+    const std::string path = dir / "colours.epd";
     std::ofstream(path) << "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/1NBQKBNR w Kkq - c9 \"0-1\";\n"
                            "1nbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQk - c9 \"1-0\";\n";
     ASSERT_EQ(loadTuningFile(path).kept, 2u);
     EXPECT_LT(tuningRecords[0].target, 0.4);
     EXPECT_NEAR(tuningRecords[0].target + tuningRecords[1].target, 1.0, 1e-9);
-    std::remove(path.c_str());
 }
 
 TEST_F(Tuner, KSearchFindsTheScaleOfTheTargets) {
@@ -208,48 +193,6 @@ std::vector<int> numbersAfter(const std::string& text, const std::string& head) 
     return numbers;
 }
 
-TEST_F(Tuner, EveryKindPrintsItsValuesBack) {
-    // Ten values cross the eight-per-line break; fixed entries around them
-    // depend on the kind.
-    Score packed[10], plain[10];
-    for (int i = 0; i < 10; i++) {
-        packed[i] = X(i * 37 - 150, 90 - i * 23);
-        plain[i] = i * 11 - 40;
-    }
-    struct Case {
-        int kind;
-        std::vector<int> before, after;
-    };
-    const Case cases[] = {
-        {0, {}, {}},         {1, {}, {}},         {2, {}, {}},      {3, {}, {}},
-        {4, {}, {}},         {5, {0, 0}, {}},     {6, {0, 0}, {0, 0}}, {7, {0, 0, 0, 0}, {0, 0}},
-        {8, {0}, {}},        {9, {82, 94}, {12000, 12000}}, {10, {}, {}}, {11, {}, {}},
-    };
-    for (const Case& c : cases)
-        for (const bool isPacked : {true, false}) {
-            if (c.kind == 8 && isPacked) continue;  // the fixed 0 is a plain entry
-            SCOPED_TRACE("kind " + std::to_string(c.kind) + (isPacked ? " packed" : " plain"));
-            clearTuningParameters();
-            addTuningParameter({"testTable", isPacked ? packed : plain, 10, c.kind, 0, isPacked, true, false, false});
-            const std::string head = c.kind == 10   ? "TCONST combEval pieceSquareScore[6][NOFSQUARES] = "
-                                     : c.kind == 11 ? "// testTable\n"
-                                                    : "TCONST combEval testTable = ";
-            std::vector<int> expected = c.before;
-            for (int i = 0; i < 10; i++) {
-                if (isPacked) {
-                    expected.push_back(mgScore(packed[i]));
-                    expected.push_back(egScore(packed[i]));
-                } else {
-                    expected.push_back(plain[i]);
-                }
-            }
-            expected.insert(expected.end(), c.after.begin(), c.after.end());
-            const std::string text = tableText();
-            EXPECT_EQ(numbersAfter(text, head), expected) << text;
-            EXPECT_EQ(std::count(text.begin(), text.end(), '{'), std::count(text.begin(), text.end(), '}')) << text;
-        }
-}
-
 TEST_F(Tuner, RegisteredTablesPrintAsTheEvaluationTables) {
     registerEvaluationTables();
     pieceSquareScore[KNIGHT_T][27] += X(-7, 4);  // something besides the shipped values
@@ -293,11 +236,9 @@ TEST(TexelCommand, RunsOrExplainsWhyNot) {
     const std::filesystem::path home = std::filesystem::current_path();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "texel_command";
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
+        const TempDir dir;
         if (c.fileText) std::ofstream(dir / "lichess-good.epd") << c.fileText;
-        std::filesystem::current_path(dir);
+        std::filesystem::current_path(dir.path);
         const Lines lines = splitLines(runEngine(c.command + "\nisready\n"));
         std::filesystem::current_path(home);
         auto has = [&lines](const std::string& l) { return std::count(lines.begin(), lines.end(), l); };

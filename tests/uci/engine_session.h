@@ -1,6 +1,6 @@
 // Talking to the engine binary during a search, and checking what it says
-// against the board code: shared by the search-protocol tests and the
-// self-play games.
+// against the board code: shared by the search-protocol and reliability
+// tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -29,9 +29,6 @@ constexpr int SEARCH_MS = 60000;
 inline long long msSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 }
-
-// The board code's Chess960 move texts for one scope.
-using Chess960Texts = Chess960Mode;
 
 // The engine with a small hash table, ready for commands.
 struct Engine : EngineProcess {
@@ -146,71 +143,6 @@ inline std::string gameEnding(Position& pos, const std::vector<u64>& keys) {
     if (std::count(keys.begin(), keys.end(), pos.key) >= 3) return "threefold repetition";
     if (deadPosition(pos)) return "insufficient material";
     return "";
-}
-
-struct GameSetup {
-    std::string fen = START_FEN;
-    bool chess960 = false;
-    int maxPlies = 300;
-    // A fixed go command for every move; empty: play with a clock.
-    std::string go;
-    int clockMs = 0, incrementMs = 0;
-};
-
-struct GameRecord {
-    std::string ending;  // "move cap" when the cap ended it
-    Lines moves;
-};
-
-// One engine process plays both sides: "position ... moves ..." and "go"
-// for every move. Every best move is checked legal (and its ponder move
-// legal after it) by the board code, which also decides when the game ends.
-inline GameRecord playGame(Engine& engine, const GameSetup& setup) {
-    const Chess960Texts texts(setup.chess960);
-    engine.send(std::string("setoption name UCI_Chess960 value ") + (setup.chess960 ? "true" : "false"));
-    engine.send("ucinewgame");
-    EXPECT_TRUE(engine.waitFor("readyok", SEARCH_MS));
-    GameRecord game;
-    TestPosition pos(setup.fen);
-    std::vector<u64> keys{pos->key};
-    int clock[2] = {setup.clockMs, setup.clockMs};
-    std::string moveList;
-    while (int(game.moves.size()) < setup.maxPlies) {
-        game.ending = gameEnding(*pos, keys);
-        if (!game.ending.empty()) return game;
-        engine.send((setup.fen == START_FEN ? std::string("position startpos") : "position fen " + setup.fen) +
-                    " moves" + moveList);
-        const int side = pos->sideToMove;
-        const std::string go = !setup.go.empty()
-                                   ? setup.go
-                                   : "go wtime " + std::to_string(clock[WHITE]) + " btime " +
-                                         std::to_string(clock[BLACK]) + " winc " + std::to_string(setup.incrementMs) +
-                                         " binc " + std::to_string(setup.incrementMs);
-        const auto start = std::chrono::steady_clock::now();
-        const Lines out = engine.search(go);
-        const long long used = msSince(start);
-        const Lines w = out.empty() ? Lines{} : words(out.back());
-        const std::string where = "ply " + std::to_string(game.moves.size()) + " of " + setup.fen + " moves" + moveList;
-        if (w.size() < 2 || !playText(*pos, w[1])) {
-            ADD_FAILURE() << "no legal best move at " << where << ": " << (out.empty() ? "" : out.back());
-            game.ending = "illegal move";
-            return game;
-        }
-        if (w.size() == 4) {
-            EXPECT_FALSE(isNoMove(parseLegalMove(w[3], 0, *pos))) << "illegal ponder move at " << where;
-        }
-        EXPECT_EQ(checkConsistency(*pos), "") << where;
-        if (setup.go.empty()) {
-            clock[side] -= int(used);
-            EXPECT_GT(clock[side], 0) << "out of time at " << where;
-            clock[side] += setup.incrementMs;
-        }
-        game.moves.push_back(w[1]);
-        moveList += " " + w[1];
-        keys.push_back(pos->key);
-    }
-    game.ending = "move cap";
-    return game;
 }
 
 }  // namespace session

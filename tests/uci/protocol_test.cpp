@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -13,12 +12,12 @@
 #include <unistd.h>
 #include <vector>
 
-#include "test_util.h"
+#include "engine_session.h"
 #include "uci/engine.h"
 
-namespace {
+using namespace session;
 
-using Lines = std::vector<std::string>;
+namespace {
 
 const std::string START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
 
@@ -54,13 +53,6 @@ std::string rankRow(const Lines& diagram, int rank) {
 
 int countEqual(const Lines& lines, const std::string& text) {
     return int(std::count(lines.begin(), lines.end(), text));
-}
-
-Lines withPrefix(const Lines& lines, const std::string& prefix) {
-    Lines found;
-    for (const std::string& l : lines)
-        if (l.rfind(prefix, 0) == 0) found.push_back(l);
-    return found;
 }
 
 // A file under /tmp, removed when the test ends.
@@ -204,74 +196,52 @@ TEST(ProtocolTest, PerftKeepsItsDepthAndRefusesBadDepths) {
     EXPECT_EQ(rankRow(r[2], 1), "| R | N | B | Q | K | B | N | R |");
 }
 
+// Each command with its reply; "hashstats" is reduced to its entry count.
 TEST(ProtocolTest, SetoptionClampsAndReports) {
-    const Lines commands = {
-        "setoption name Hash value 0",                  // 0
-        "hashstats",                                    // 1
-        "setoption name Hash value 3",                  // 2: rounded up to 4 MB
-        "hashstats",                                    // 3
-        "setoption name Hash value abc",                // 4
-        "hashstats",                                    // 5
-        "setoption name Threads value 1000",            // 6
-        "setoption name Threads value 2",               // 7
-        "setoption name SyzygyProbeDepth value -5",     // 8
-        "setoption name SyzygyProbeDepth value 200",    // 9
-        "setoption name MoveOverhead value 0",          // 10
-        "setoption name MoveOverhead value 250",        // 11
-        "setoption name MoveOverhead value 999999",     // 12
-        "setoption name Ponder value true",             // 13
-        "setoption name Ponder value True",             // 14
-        "setoption name Ponder value false",            // 15
-        "setoption name UCI_Chess960 value true",       // 16
-        "setoption name UCI_Chess960 value false",      // 17
-        "setoption name NetFile value <empty>",         // 18
-        "setoption name NetFile value",                 // 19
-        "setoption name NetFile value my net.nnue",     // 20
-        "setoption name Hash extra value 2",            // 21: name "Hash extra"
-        "setoption name Move Overhead value 5",         // 22
-        "setoption name   Hash    value   2",           // 23
-        "setoption name WindowsNumaNode value 9",       // 24
-        "setoption name SyzygyPath value /no/such/dir", // 25
-        "setoption name MoveOverhead value x12",        // 26
-        "setoption name NetFile value <empty>",         // 27: after a failed load
-        "go depth 1",                                   // 28
+    const std::string unable = ". Unable to calculate the best move for a position.";
+    const std::string tables = testData("syzygy/tables");
+    const std::vector<std::pair<std::string, Lines>> cases = {
+        {"setoption name Hash value 0", {"info string Size of Hashtable set to : 1"}},
+        {"hashstats", {"Number of entries 65536"}},
+        {"setoption name Hash value 3", {"info string Size of Hashtable set to : 3"}},
+        {"hashstats", {"Number of entries 262144"}},  // rounded up to 4 MB
+        {"setoption name Hash value abc", {"info string Hash needs a number, got 'abc'; value unchanged"}},
+        {"hashstats", {"Number of entries 262144"}},
+        {"setoption name Threads value 1000", {"info string Number of threads set to : 256"}},
+        {"setoption name Threads value 0", {"info string Number of threads set to : 1"}},
+        {"setoption name Threads value 2", {"info string Number of threads set to : 2"}},
+        {"setoption name SyzygyProbeDepth value -5", {"info string SyzygyProbeDepth set to: 0"}},
+        {"setoption name SyzygyProbeDepth value 200", {"info string SyzygyProbeDepth set to: 127"}},
+        {"setoption name MoveOverhead value 0", {"info string MoveOverhead set to : 1"}},
+        {"setoption name MoveOverhead value 250", {"info string MoveOverhead set to : 250"}},
+        {"setoption name MoveOverhead value 999999", {"info string MoveOverhead set to : 60000"}},
+        {"setoption name Ponder value true", {"info string Ponder set to : 1"}},
+        {"setoption name Ponder value True", {"info string Ponder set to : 0"}},  // lower case only
+        {"setoption name Ponder value false", {"info string Ponder set to : 0"}},
+        {"setoption name UCI_Chess960 value true", {"info string UCI_Chess960 set to : 1"}},
+        {"setoption name UCI_Chess960 value false", {"info string UCI_Chess960 set to : 0"}},
+        {"setoption name NetFile value <empty>", {}},
+        {"setoption name NetFile value", {}},
+        {"setoption name NetFile value my net.nnue", {"info string NetFile not found/correct: my net.nnue" + unable}},
+        {"setoption name Hash extra value 2", {}},  // the name is "Hash extra"
+        {"setoption name Move Overhead value 5", {}},
+        {"setoption name   Hash    value   2", {"info string Size of Hashtable set to : 2"}},
+        {"setoption name WindowsNumaNode value 9", {"info string WindowsNumaNode set to: 4"}},
+        {"setoption name SyzygyPath value " + tables, {"info string Syzygy tablebases used from directory : " + tables}},
+        {"setoption name SyzygyPath value <empty>", {"info string No Syzygy tablebases found in directory :<empty>"}},
+        {"setoption name SyzygyPath value", {"info string No Syzygy tablebases found in directory :"}},
+        {"setoption name SyzygyPath value /no/such/dir", {"info string No Syzygy tablebases found in directory :/no/such/dir"}},
+        {"setoption name MoveOverhead value x12", {"info string MoveOverhead needs a number, got 'x12'; value unchanged"}},
+        {"setoption name NetFile value <empty>", {}},  // after a failed load
+        {"go depth 1", {"info string NetFile not found/correct: <empty>. Unable to calculate the best move for the position."}},
     };
+    Lines commands;
+    for (const auto& c : cases) commands.push_back(c.first);
     const std::vector<Lines> r = replies(commands);
-    auto entries = [](const Lines& out) {
-        const Lines found = withPrefix(out, "Number of entries ");
-        return found.size() == 1 ? found[0] : std::string("(missing)");
-    };
-    EXPECT_EQ(r[0], Lines{"info string Size of Hashtable set to : 1"});
-    EXPECT_EQ(entries(r[1]), "Number of entries 65536");
-    EXPECT_EQ(r[2], Lines{"info string Size of Hashtable set to : 3"});
-    EXPECT_EQ(entries(r[3]), "Number of entries 262144");
-    EXPECT_EQ(r[4], Lines{"info string Hash needs a number, got 'abc'; value unchanged"});
-    EXPECT_EQ(entries(r[5]), "Number of entries 262144");
-    EXPECT_EQ(r[6], Lines{"info string Number of threads set to : 256"});
-    EXPECT_EQ(r[7], Lines{"info string Number of threads set to : 2"});
-    EXPECT_EQ(r[8], Lines{"info string SyzygyProbeDepth set to: 0"});
-    EXPECT_EQ(r[9], Lines{"info string SyzygyProbeDepth set to: 127"});
-    EXPECT_EQ(r[10], Lines{"info string MoveOverhead set to : 1"});
-    EXPECT_EQ(r[11], Lines{"info string MoveOverhead set to : 250"});
-    EXPECT_EQ(r[12], Lines{"info string MoveOverhead set to : 60000"});
-    EXPECT_EQ(r[13], Lines{"info string Ponder set to : 1"});
-    EXPECT_EQ(r[14], Lines{"info string Ponder set to : 0"});  // check values are lower case
-    EXPECT_EQ(r[15], Lines{"info string Ponder set to : 0"});
-    EXPECT_EQ(r[16], Lines{"info string UCI_Chess960 set to : 1"});
-    EXPECT_EQ(r[17], Lines{"info string UCI_Chess960 set to : 0"});
-    EXPECT_EQ(r[18], Lines{});
-    EXPECT_EQ(r[19], Lines{});
-    EXPECT_EQ(r[20], Lines{"info string NetFile not found/correct: my net.nnue. Unable to calculate the best move for a "
-                           "position."});
-    EXPECT_EQ(r[21], Lines{});
-    EXPECT_EQ(r[22], Lines{});
-    EXPECT_EQ(r[23], Lines{"info string Size of Hashtable set to : 2"});
-    EXPECT_EQ(r[24], Lines{"info string WindowsNumaNode set to: 4"});
-    EXPECT_EQ(r[25], Lines{"info string No Syzygy tablebases found in directory :/no/such/dir"});
-    EXPECT_EQ(r[26], Lines{"info string MoveOverhead needs a number, got 'x12'; value unchanged"});
-    EXPECT_EQ(r[27], Lines{});
-    EXPECT_EQ(r[28], Lines{"info string NetFile not found/correct: <empty>. Unable to calculate the best move for the "
-                           "position."});
+    for (size_t i = 0; i < cases.size(); i++) {
+        const Lines entries = withPrefix(r[i], "Number of entries ");
+        EXPECT_EQ(commands[i] == "hashstats" ? entries : r[i], cases[i].second) << commands[i];
+    }
 }
 
 TEST(ProtocolTest, PositionPlaysMovesAndStopsAtTheFirstIllegalOne) {
@@ -285,6 +255,7 @@ TEST(ProtocolTest, PositionPlaysMovesAndStopsAtTheFirstIllegalOne) {
         "showboard",
         "position startpos moves e7e5",
         "position nonsense",
+        "position fen 4k3/8/8/8/8/8/8/4RK2 w - - 0 1 moves e1e2",
         "showboard",
     });
     EXPECT_TRUE(r[0].empty());
@@ -304,68 +275,10 @@ TEST(ProtocolTest, PositionPlaysMovesAndStopsAtTheFirstIllegalOne) {
 
     EXPECT_EQ(r[7], Lines{"info string Illegal move: e7e5; the moves from there on are ignored"});
     EXPECT_EQ(r[8], Lines{"info string position needs 'startpos' or 'fen'; position unchanged"});
+    EXPECT_EQ(r[9], Lines{"info string Invalid FEN (the side not to move is in check); position unchanged"});
     // "position startpos moves e7e5" still set the start position.
-    EXPECT_EQ(rankRow(r[9], 2), "| P | P | P | P | P | P | P | P |");
-    EXPECT_EQ(rankRow(r[9], 7), "| p | p | p | p | p | p | p | p |");
-}
-
-TEST(ProtocolTest, MalformedFenIsRefusedAndThePositionKept) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNX w KQkq - 0 1", "bad placement character 'X'"},
-        {"rnbqkbnr/pppppppp/9/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", "bad placement character '9'"},
-        {"rnbqkbnrp/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", "rank 8 holds more than 8 squares"},
-        {"rnbqkbnr/ppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", "rank 7 does not hold 8 squares"},
-        {"rnbq1bnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQ - 0 1", "each side needs exactly one king"},
-        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR", "no side to move"},
-        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR x KQkq - 0 1", "side to move must be 'w' or 'b'"},
-        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - x 1", "half-move clock is not a number"},
-        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1y", "move number is not a number"},
-        {"4k3/8/8/8/8/8/8/4RK2 w - - 0 1", "the side not to move is in check"},
-        {"", "empty FEN"},
-    };
-    Lines commands = {"position startpos moves d2d4"};
-    for (const auto& c : cases) commands.push_back("position fen " + c.first + " moves e7e5");
-    commands.push_back("showboard");
-    commands.push_back("perft 1");
-    const std::vector<Lines> r = replies(commands);
-    for (size_t i = 0; i < cases.size(); i++)
-        EXPECT_EQ(r[i + 1], Lines{"info string Invalid FEN (" + cases[i].second + "); position unchanged"})
-            << cases[i].first;
-    const Lines& board = r[cases.size() + 1];
-    EXPECT_EQ(rankRow(board, 4), "|   |   |   | P |   |   |   |   |");
-    EXPECT_EQ(rankRow(board, 7), "| p | p | p | p | p | p | p | p |");
-    // Still Black to move after 1.d4.
-    EXPECT_EQ(withPrefix(r.back(), "Perft results for depth: 1  20  ").size(), 1u);
-}
-
-TEST(ProtocolTest, CastlingTextInStandardAndChess960Modes) {
-    const std::string fen960 = "rk5r/pppppppp/8/8/8/8/PPPPPPPP/RK5R w HAha - 0 1";
-    const std::string fenStd = "rnbqk2r/pppppppp/8/8/8/8/PPPPPPPP/RNBQK2R w KQkq - 0 1";
-    const std::vector<Lines> r = replies({
-        "setoption name UCI_Chess960 value true",
-        "position fen " + fenStd + " moves e1h1",  // king takes own rook
-        "showboard",
-        "position fen " + fen960 + " moves b1a1 b8h8",
-        "showboard",
-        "position fen " + fenStd + " moves e1g1",  // a two-square king step is not castling here
-        "setoption name UCI_Chess960 value false",
-        "position fen " + fenStd + " moves e1g1",
-        "showboard",
-        "position fen " + fenStd + " moves e1h1",
-        // Standard chess castles with corner rooks only: here c1 would be in
-        // check from a1 once the b1 rook has moved.
-        "position fen 4k3/8/8/8/8/8/8/rR2K3 w B - 0 1 moves e1c1",
-    });
-    EXPECT_TRUE(r[1].empty());
-    EXPECT_EQ(rankRow(r[2], 1), "| R | N | B | Q |   | R | K |   |");
-    EXPECT_TRUE(r[3].empty());
-    EXPECT_EQ(rankRow(r[4], 1), "|   |   | K | R |   |   |   | R |");
-    EXPECT_EQ(rankRow(r[4], 8), "| r |   |   |   |   | r | k |   |");
-    EXPECT_EQ(r[5], Lines{"info string Illegal move: e1g1; the moves from there on are ignored"});
-    EXPECT_TRUE(r[7].empty());
-    EXPECT_EQ(rankRow(r[8], 1), "| R | N | B | Q |   | R | K |   |");
-    EXPECT_EQ(r[9], Lines{"info string Illegal move: e1h1; the moves from there on are ignored"});
-    EXPECT_EQ(r[10], Lines{"info string Illegal move: e1c1; the moves from there on are ignored"});
+    EXPECT_EQ(rankRow(r[10], 2), "| P | P | P | P | P | P | P | P |");
+    EXPECT_EQ(rankRow(r[10], 7), "| p | p | p | p | p | p | p | p |");
 }
 
 TEST(ProtocolTest, PerftFileChecks) {

@@ -213,7 +213,7 @@ TEST(SearchProtocol, MatedRootSingleReplyAndMateInOne) {
 }
 
 TEST(SearchProtocol, Chess960SearchesNameCastlingAsKingTakesRook) {
-    const Chess960Texts texts(true);
+    const Chess960Mode texts(true);
     Engine engine;
     engine.send("setoption name UCI_Chess960 value true");
     engine.sync();
@@ -260,16 +260,4 @@ TEST(SearchProtocol, BenchIsDeterministic) {
     const Lines out = engine.search("go depth 3");
     ASSERT_FALSE(out.empty());
     checkBestMove(START_FEN, out.back());
-}
-
-TEST(SearchProtocol, ShortGameWithTwoThreads) {
-    Engine engine;
-    engine.send("setoption name Threads value 2");
-    engine.sync();
-    GameSetup setup;
-    setup.go = "go depth 4";
-    setup.maxPlies = 40;
-    const GameRecord game = playGame(engine, setup);
-    EXPECT_NE(game.ending, "illegal move");
-    EXPECT_TRUE(game.moves.size() == 40 || game.ending != "move cap") << game.moves.size();
 }
