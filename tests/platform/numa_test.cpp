@@ -2,6 +2,8 @@
 // is computed from, and the binding of real search threads on this machine.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <pthread.h>
 #include <sched.h>
 
@@ -143,27 +145,18 @@ Cpus boundHere(const Cpus& cpus) {
 // Engine output in a temporary file for the test's duration; puts back the
 // options and the test thread's affinity afterwards.
 struct BindingSession {
-    FILE* file = std::tmpfile();
     Cpus initial = affinityOf(pthread_self());
+    std::optional<CapturedOutput> output;
     BindingSession() {
         initEngineForTests();
-        setOutputStream(file);
+        output.emplace();
     }
     ~BindingSession() {
         executeCommand("setoption name WindowsNumaNode value 0");
         executeCommand("setoption name Threads value 1");
         setAffinity(pthread_self(), initial);
-        setOutputStream(nullptr);
-        std::fclose(file);
     }
-    std::string text() {
-        std::fflush(file);
-        std::rewind(file);
-        std::string out;
-        char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) out.append(buffer, n);
-        return out;
-    }
+    std::string text() { return output->text(); }
     // The move of a short search from the start position ("" when none).
     std::string search() {
         const size_t before = text().size();
@@ -182,7 +175,6 @@ TEST(NumaBinding, SearchThreadsEndOnTheirNode) {
     LinuxMachine machine;
     if (!readLinuxMachine("/sys/devices/system", machine)) GTEST_SKIP() << "no NUMA description under /sys";
     BindingSession session;
-    ASSERT_NE(session.file, nullptr);
     ASSERT_FALSE(session.initial.empty());
     const std::string net = std::string(VELMORA_BINARY).substr(0, std::string(VELMORA_BINARY).rfind('/') + 1) +
                             DEFAULT_NET_FILE;
