@@ -44,7 +44,7 @@ TEST(Pipeline, GeneratorResumesExactlyAndStopsCleanly) {
     ASSERT_GT(once.size(), 0u);
     EXPECT_EQ(once, fileBytes(dir / "twice/part-0.bin"));
 
-    datagen(dir / "stopped", {}, 1500);
+    datagen(dir / "stopped", {}, true);
     std::ifstream state(dir / "stopped/part-0.state");
     long long seed = 0, games = 0, count = 0;
     ASSERT_TRUE(state >> seed >> games >> count);

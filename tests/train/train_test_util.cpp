@@ -1,6 +1,7 @@
 #include "train/train_test_util.h"
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -12,7 +13,7 @@ std::string fileBytes(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-int datagen(const std::string& out, const std::vector<std::string>& extra, int killAfterMs) {
+int datagen(const std::string& out, const std::vector<std::string>& extra, bool stopAfterFirstGame) {
     std::vector<std::string> args = {VELMORA_DATAGEN, "--out", out, "--workers", "1", "--hce", "--seed", "7",
                                      "--soft-nodes", "300", "--hard-nodes", "1200", "--depth-floor", "2"};
     args.insert(args.end(), extra.begin(), extra.end());
@@ -25,8 +26,12 @@ int datagen(const std::string& out, const std::vector<std::string>& extra, int k
         execv(argv[0], argv.data());
         _exit(127);
     }
-    if (killAfterMs) {
-        usleep(useconds_t(killAfterMs) * 1000);
+    if (stopAfterFirstGame) {
+        // Stopped once a first game is written (however slow the build), so
+        // that the signal lands in the middle of a later game.
+        const std::string state = out + "/part-0.state";
+        for (int waited = 0; waited < 300000 && !std::filesystem::exists(state); waited += 20) usleep(20000);
+        usleep(200000);
         kill(pid, SIGTERM);
     }
     int status = 0;

@@ -221,8 +221,10 @@ TEST(Reliability, ProtocolStress) {
         const int kind = pick(0, 5);
         std::string command;
         running = FINITE;
-        if (kind == 0) command = "go depth " + std::to_string(pick(1, 7));
-        if (kind == 1) command = "go nodes " + std::to_string(pick(1000, 40000));
+        // Smaller fixed searches in the sanitizer builds, which run the
+        // network many times slower, so that the stream stays varied.
+        if (kind == 0) command = "go depth " + std::to_string(pick(1, SANITIZER_SCALE > 1 ? 4 : 7));
+        if (kind == 1) command = "go nodes " + std::to_string(pick(1000, 40000 / SANITIZER_SCALE));
         if (kind == 2) command = "go movetime " + std::to_string(pick(10, 120));
         if (kind == 3) command = "go wtime " + std::to_string(pick(200, 3000)) + " btime 3000 winc 10 binc 10";
         if (kind == 4) command = "go infinite", running = INFINITE;
@@ -283,5 +285,5 @@ TEST(Reliability, ProtocolStress) {
     for (const std::string& text : seen) take(text);
     drain(100);
     EXPECT_EQ(readySeen, readyAsked);
-    EXPECT_GT(answered, 10);
+    EXPECT_GE(answered, SANITIZER_SCALE > 1 ? 3 : 10);
 }
