@@ -116,7 +116,7 @@ void setThreadCount(int n) {
     clearHistories();
 }
 
-void startSearch(const Position& root) {
+void prepareSearch(const Position& root) {
     // Everything a thread reads from the others is reset before any thread
     // starts, so that a thread that starts late sees this search's values.
     stopSearch = false;
@@ -125,6 +125,10 @@ void startSearch(const Position& root) {
     for (auto& t : threads) t->searchDepth = 0;
     ttNewSearch();
     for (auto& t : threads) t->takeRootPosition(root);
+}
+
+void startSearch(const Position& root) {
+    prepareSearch(root);
     wake(*threads[0]);
 }
 

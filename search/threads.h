@@ -76,9 +76,11 @@ extern std::vector<std::unique_ptr<worker>> threads;
 void setThreadCount(int n);
 void waitIdle(worker& t);
 void wake(worker& t);
-// Starts a search of the root with the limits already set (no search may be
-// running): resets the state the threads share, hands every thread the root
-// and wakes the boss.
+// Readies a search of the root with the limits already set (no search may
+// be running): resets the state the threads share and hands every thread the
+// root. The data generator then runs the boss's iterations itself.
+void prepareSearch(const Position& root);
+// prepareSearch, then wakes the boss.
 void startSearch(const Position& root);
 // Commands that change what a search reads (the hash table, the network,
 // the threads, the options) or use the shared move buffer first end a

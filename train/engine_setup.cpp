@@ -49,14 +49,10 @@ SearchResult searchNodes(const Position& pos, u64 softNodes, u64 hardNodes, int 
     searchStartMs = nowMs();
     softTimeMs = hardTimeMs = 1 << 30;
     timeFactor = 1.0f;
-    stopSearch = false;
-    readyToStop = false;
-    stopCheckDepth = 0;
     searchNodeLimit = hardNodes;
     softNodeLimit = softNodes;
     softNodeDepthFloor = depthFloor;
-    ttNewSearch();
-    t.takeRootPosition(pos);
+    prepareSearch(pos);
     iterativeDeepening(t);
     const Position& p = *t.position;
     return {p.rootScore, p.plyStack[0].bestMove, p.rootDepth};
