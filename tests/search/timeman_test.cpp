@@ -75,7 +75,9 @@ TEST(TimeAllocation, Budgets) {
         const std::string where = std::to_string(c.time) + "+" + std::to_string(c.inc) + " stage " +
                                   std::to_string(c.stage) + " togo " + std::to_string(c.togo);
         EXPECT_EQ(b.soft, c.soft) << where;
-        if (c.hard >= 0) EXPECT_EQ(b.hard, c.hard) << where;
+        if (c.hard >= 0) {
+            EXPECT_EQ(b.hard, c.hard) << where;
+        }
         EXPECT_FLOAT_EQ(b.factor, c.factor) << where;
     }
     Defaults d;
