@@ -167,6 +167,7 @@ int quiesce(int ply, int depth, int alpha, int beta, Position& pos) {
         const bool legal = checkIgnored ? isFullyLegal(move, pos) : (st.inCheck || isLegal(ply, move, pos));
         if (!legal) continue;
         doMove(ply, move, pos);
+        if (!searchSelectivityOff) ttPrefetch(pos.key);
         moveCount++;
         st.currentMove = Move{move.from, move.to, move.flag, 0};
         pos.plyStack[ply + 1].inCheck = isInCheck(pos);

@@ -44,6 +44,7 @@ inline int childSearch(int ply, int depth, int alpha, int beta, Position& pos) {
 inline bool makeSearchMove(int ply, Move move, int piece, Position& pos) {
     pos.plyStack[ply].currentMove = withPiece(move, piece);
     doMove(ply, move, pos);
+    ttPrefetch(pos.key);
     const bool check = isInCheck(pos);
     pos.plyStack[ply + 1].inCheck = check;
     return check;

@@ -59,6 +59,9 @@ bool ttResize(int megabytes);
 void ttClear();
 void ttNewSearch();
 TTEntry ttProbe(u64 key);
+// Starts loading a position's cluster while the caller still has work to do
+// before probing it (the table is far larger than the caches).
+inline void ttPrefetch(u64 key) { __builtin_prefetch(&ttClusters[key & ttMask]); }
 void ttStore(u64 key, Move move, int score, int depth, int bound);
 u64 ttClusterCount(int megabytes);
 

@@ -50,6 +50,7 @@ struct Options {
     u64 softNodes = 2000;
     u64 hardNodes = 8000;
     int depthFloor = 4;
+    double unkeptShare = 0.25;  // node limits for positions that cannot be kept
     int randomPlies = 8;
     double frcShare = 0.1;
     int openingLimit = 400;
@@ -63,7 +64,7 @@ struct Options {
 
 // Counters each worker updates in shared memory, read by the parent.
 struct Progress {
-    std::atomic<long long> games, positions, whiteWins, draws, blackWins, rejectedOpenings;
+    std::atomic<long long> games, positions, whiteWins, draws, blackWins, rejectedOpenings, searches, nodes;
 };
 
 volatile std::sig_atomic_t stopRequested = 0;
@@ -72,7 +73,8 @@ void onSignal(int) { stopRequested = 1; }
 [[noreturn]] void usage() {
     std::cerr << "usage: velmora_datagen --out DIR [--net FILE | --hce] [--workers N] [--games N]\n"
                  "         [--positions N] [--seed N] [--soft-nodes N] [--hard-nodes N] [--depth-floor N]\n"
-                 "         [--random-plies N] [--frc-share X] [--opening-limit CP] [--syzygy DIRS]\n"
+                 "         [--random-plies N] [--frc-share X] [--opening-limit CP] [--unkept-share X]\n"
+                 "         [--syzygy DIRS]\n"
                  "  --net FILE   label with the network (the normal case)\n"
                  "  --hce        label with the hand-written evaluation everywhere (default without --net)\n";
     std::exit(2);
@@ -110,9 +112,11 @@ Options parseOptions(int argc, char** argv) {
         else if (a == "--random-plies") o.randomPlies = int(number());
         else if (a == "--frc-share") o.frcShare = std::atof(value().c_str());
         else if (a == "--opening-limit") o.openingLimit = int(number());
+        else if (a == "--unkept-share") o.unkeptShare = std::atof(value().c_str());
         else usage();
     }
-    if (o.out.empty() || o.workers < 1 || o.hardNodes < o.softNodes) usage();
+    if (o.out.empty() || o.workers < 1 || o.hardNodes < o.softNodes || !(o.unkeptShare > 0 && o.unkeptShare <= 1))
+        usage();
     return o;
 }
 
@@ -190,14 +194,20 @@ int playGame(const Options& o, SplitMix& rng, Progress& progress, std::vector<Tr
                 break;
             }
         }
-        const SearchResult r = searchNodes(gamePos, o.softNodes, o.hardNodes, o.depthFloor);
+        // A position in check or with a lopsided balance is never written, so
+        // its search only has to steer the game: a share of the budget does.
+        const bool keepable = !gamePos.plyStack[0].inCheck && networkEvaluates(gamePos);
+        const double share = keepable ? 1.0 : o.unkeptShare;
+        const SearchResult r = searchNodes(gamePos, std::max<u64>(1, u64(double(o.softNodes) * share)),
+                                           std::max<u64>(1, u64(double(o.hardNodes) * share)), o.depthFloor);
+        progress.searches++;
+        progress.nodes += (long long)r.nodes;
         if (isNoMove(r.move)) {
             result = 0;
             break;
         }
         const int white = us == WHITE ? r.score : -r.score;
-        if (r.depth > 0 && !gamePos.plyStack[0].inCheck && !isCaptureOrPromotion(r.move) &&
-            std::abs(r.score) < MATE_IN_MAX && networkEvaluates(gamePos))
+        if (keepable && r.depth > 0 && !isCaptureOrPromotion(r.move) && std::abs(r.score) < MATE_IN_MAX)
             kept.push_back(packRecord(gamePos, r.score, gamePos.gamePly));
 
         // Adjudication on the search's own verdicts.
@@ -293,16 +303,19 @@ int runWorker(const Options& o, int index, Progress& progress) {
 }
 
 void report(const Progress* p, int workers, i64 startMs, long long startPositions) {
-    long long games = 0, positions = 0, ww = 0, d = 0, bw = 0, rejected = 0;
+    long long games = 0, positions = 0, ww = 0, d = 0, bw = 0, rejected = 0, searches = 0, nodes = 0;
     for (int i = 0; i < workers; i++) {
         games += p[i].games, positions += p[i].positions, rejected += p[i].rejectedOpenings;
+        searches += p[i].searches, nodes += p[i].nodes;
         ww += p[i].whiteWins, d += p[i].draws, bw += p[i].blackWins;
     }
     const double seconds = std::max<double>(1e-3, double(nowMs() - startMs) / 1000.0);
     char line[256];
     std::snprintf(line, sizeof line,
-                  "positions %lld (+%lld, %.0f/s)  games %lld  white %lld draw %lld black %lld  openings rejected %lld",
-                  startPositions + positions, positions, double(positions) / seconds, games, ww, d, bw, rejected);
+                  "positions %lld (+%lld, %.0f/s)  games %lld  white %lld draw %lld black %lld  openings rejected %lld"
+                  "  nodes/search %.0f",
+                  startPositions + positions, positions, double(positions) / seconds, games, ww, d, bw, rejected,
+                  double(nodes) / double(std::max(1LL, searches)));
     std::cerr << line << std::endl;
 }
 

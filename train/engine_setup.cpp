@@ -55,5 +55,5 @@ SearchResult searchNodes(const Position& pos, u64 softNodes, u64 hardNodes, int 
     prepareSearch(pos);
     iterativeDeepening(t);
     const Position& p = *t.position;
-    return {p.rootScore, p.plyStack[0].bestMove, p.rootDepth};
+    return {p.rootScore, p.plyStack[0].bestMove, p.rootDepth, nodesSearched()};
 }

@@ -20,12 +20,13 @@ bool setUpEngine(const EngineSetup& setup);
 // Searches `pos` with the engine's driver on the one search thread: stops
 // after the iteration in which `softNodes` are passed (but not before
 // `depthFloor`), or at once at `hardNodes`. Returns the score of the last
-// completed iteration (side to move's view) and the best move; *depth gets
-// the depth completed (0 when none was).
+// completed iteration (side to move's view), the best move, the depth
+// completed (0 when none was) and the nodes searched.
 struct SearchResult {
     int score;
     Move move;
     int depth;
+    u64 nodes;
 };
 SearchResult searchNodes(const Position& pos, u64 softNodes, u64 hardNodes, int depthFloor);
 

@@ -35,8 +35,15 @@ struct Optimiser {
     explicit Optimiser(size_t n) : m(n, 0.0f), v(n, 0.0f) {}
 
     // Updates params[from, to) with gradients g[0, to - from).
+    double c1 = 1, c2 = 1;  // bias corrections of the current step
+
+    void nextStep() {
+        step++;
+        c1 = 1.0 - std::pow(beta1, double(step));
+        c2 = 1.0 - std::pow(beta2, double(step));
+    }
+
     void update(float* params, const float* g, size_t from, size_t to, double lr, double decay) {
-        const double c1 = 1.0 - std::pow(beta1, double(step)), c2 = 1.0 - std::pow(beta2, double(step));
         const float a = float(lr / c1), rc2 = float(1.0 / c2), b1 = float(beta1), b2 = float(beta2);
         const float wd = float(lr * decay), e = float(eps);
         float* mm = m.data();
@@ -279,20 +286,26 @@ bool runTraining(const TrainConfig& c, std::ostream& log) {
                         const float* g = &batch.gradAcc[i * NET_INPUTS + size_t(side) * NET_HALF];
                         for (int k = 0; k < s.count; k++) {
                             const int f = s.features[persp][k];
-                            float* __restrict r2 = &ftGrad[size_t(factorFeature(f)) * NET_HALF];
+                            float* __restrict r = &ftGrad[size_t(m.kingRows ? f : factorFeature(f)) * NET_HALF];
 #pragma omp simd
-                            for (int j = from; j < to; j++) r2[j] += g[j];
-                            if (!m.kingRows) continue;
-                            float* __restrict r1 = &ftGrad[size_t(f) * NET_HALF];
-#pragma omp simd
-                            for (int j = from; j < to; j++) r1[j] += g[j];
+                            for (int j = from; j < to; j++) r[j] += g[j];
                         }
                     }
+                }
+                // A shared row's gradient is the sum of its king-relative
+                // rows' gradients: one add per touched row, not per sample.
+                if (!m.kingRows) return;
+                for (const int row : touchedRows) {
+                    if (row >= NET_FEATURES) continue;
+                    const float* __restrict r = &ftGrad[size_t(row) * NET_HALF];
+                    float* __restrict shared = &ftGrad[size_t(factorFeature(row)) * NET_HALF];
+#pragma omp simd
+                    for (int j = from; j < to; j++) shared[j] += r[j];
                 }
             });
 
             // Updates: the touched rows (split by thread) and the dense part.
-            opt.step++;
+            opt.nextStep();
             for (int t = 1; t < threads; t++)
                 for (size_t i = 0; i < dense[0].g.size(); i++) dense[0].g[i] += dense[size_t(t)].g[i];
             parallelFor(threads, [&](int t) {
