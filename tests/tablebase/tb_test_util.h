@@ -29,7 +29,7 @@ inline std::vector<TbVector> readTbFile(const std::string& path) {
     for (std::string text; std::getline(in, text);) {
         if (text.empty() || text[0] == '#') continue;
         const size_t a = text.find(';'), b = text.find(';', a + 1);
-        TbVector v{text.substr(0, a)};
+        TbVector v{text.substr(0, a), 0, 0, {}};
         if (b == std::string::npos) {
             std::istringstream moves(text.substr(a + 1));
             for (std::string m; moves >> m;) v.moves.push_back(m);
