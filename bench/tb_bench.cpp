@@ -32,26 +32,9 @@ int main(int argc, char** argv) {
     if (!tbLargest) return 1;
 
     std::mt19937_64 rng(2024);
-    std::vector<TbPosition> positions;
+    const std::vector<TbPosition> positions = tbSamplePositions(5, 2000, rng);
     int byMen[8] = {};
-    for (const std::string& name : tbAllTableNames()) {
-        if (name.size() > 6) continue;
-        int counts[2][7] = {};
-        int colour = WHITE;
-        for (char c : name) {
-            if (c == 'v')
-                colour = BLACK;
-            else
-                counts[colour][std::string(" PNBRQK").find(c)]++;
-        }
-        if (!tbFindTable(tbSignature(counts))) continue;
-        const size_t v = name.find('v');
-        const std::string reversed = name.substr(v + 1) + "v" + name.substr(0, v);
-        for (int i = 0; i < 2000; i++) {
-            positions.push_back(tbRandomPosition(i & 1 ? reversed : name, rng));
-            byMen[name.size() - 1]++;
-        }
-    }
+    for (const TbPosition& p : positions) byMen[tbMenCount(p)]++;
     std::printf("positions: %zu (3 men %d, 4 men %d, 5 men %d)\n", positions.size(), byMen[3], byMen[4], byMen[5]);
 
     // Map everything first; the sum of the values identifies the results.

@@ -218,6 +218,29 @@ u64 tbSignature(const TbPosition& p, bool reversed) {
     return key;
 }
 
+u64 tbSignature(const std::string& name, bool reversed) {
+    int counts[2][7] = {};
+    int colour = WHITE;
+    for (char c : name) {
+        if (c == 'v')
+            colour = BLACK;
+        else
+            counts[colour][std::string(" PNBRQK").find(c)]++;
+    }
+    return tbSignature(counts, reversed);
+}
+
+std::vector<TbPosition> tbSamplePositions(int maxMen, int perMaterial, std::mt19937_64& rng) {
+    std::vector<TbPosition> positions;
+    for (const std::string& name : tbAllTableNames()) {
+        if (int(name.size()) - 1 > maxMen || !tbFindTable(tbSignature(name))) continue;
+        const size_t v = name.find('v');
+        const std::string reversed = name.substr(v + 1) + "v" + name.substr(0, v);
+        for (int i = 0; i < perMaterial; i++) positions.push_back(tbRandomPosition(i & 1 ? reversed : name, rng));
+    }
+    return positions;
+}
+
 TbCounts tbCounts() { return {wdlCount, dtmCount, dtzCount}; }
 const std::vector<std::string>& tbDirectories() { return tbPaths; }
 

@@ -26,6 +26,8 @@ inline constexpr u64 TB_SIGNATURE_MULTIPLIER[2][6] = {
 // Signature from piece counts [colour][type]; `reversed` swaps the colours.
 u64 tbSignature(const int counts[2][7], bool reversed = false);
 u64 tbSignature(const TbPosition& p, bool reversed = false);
+// Signature of a table name such as "KRPvKR".
+u64 tbSignature(const std::string& name, bool reversed = false);
 
 // One compressed value table: one side to move of one pawn file.
 struct PairsData {
@@ -116,6 +118,9 @@ bool tbInit(const std::string& path);
 
 // Names of every material of 3 to 7 men, each once, as the files are named.
 std::vector<std::string> tbAllTableNames();
+// Random legal positions of every registered material of at most `maxMen`
+// men, `perMaterial` of each, the named side alternately White and Black.
+std::vector<TbPosition> tbSamplePositions(int maxMen, int perMaterial, std::mt19937_64& rng);
 
 // Signatures in the lookup hash (a symmetric material has one, others two).
 int tbHashCount();

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds Velmora three times and runs the tests:
 #   release          every test (fast and slow labels)
-#   address,undefined  the fast tests under ASan + UBSan
-#   thread           the fast tests under TSan
+#   address,undefined  the fast tests under ASan + UBSan (test program only)
+#   thread           the fast tests under TSan (test program only)
 #   windows          the mingw-w64 cross-build, checked under wine
 #                    (tests/windows_check.sh; one count per check)
 # Prints one closing line "N passed, N failed" and fails when any test fails.
@@ -13,11 +13,11 @@ passed=0
 failed=0
 status=0
 
-run() {  # name, cmake sanitizer value, ctest label filter
-  local name=$1 sanitize=$2 labels=$3 dir=build-tests/$1
+run() {  # name, cmake sanitizer value, ctest label filter, ninja targets (all when empty)
+  local name=$1 sanitize=$2 labels=$3 targets=${4:-} dir=build-tests/$1
   echo "=== $name build ==="
   if ! cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=$([ -z "$sanitize" ] && echo Release || echo RelWithDebInfo) \
-        -DVELMORA_SANITIZE="$sanitize" >/dev/null || ! ninja -C "$dir" -j "$jobs" >/dev/null; then
+        -DVELMORA_SANITIZE="$sanitize" >/dev/null || ! ninja -C "$dir" -j "$jobs" $targets >/dev/null; then
     echo "$name: build failed"
     failed=$((failed + 1)); status=1; return
   fi
@@ -60,8 +60,10 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
 run release "" ""
 windows
-run asan-ubsan "address,undefined" "-L fast"
-run tsan "thread" "-L fast"
+# The sanitizer stages build only the fast test program and the programs it
+# starts (no benches, trainer tools or slow tests).
+run asan-ubsan "address,undefined" "-L fast" velmora_tests
+run tsan "thread" "-L fast" velmora_tests
 
 echo "$passed passed, $failed failed"
 exit $status

@@ -145,5 +145,8 @@ inline constexpr const char* NO_STOCKFISH =
 // Whole lines of the text.
 std::vector<std::string> splitLines(const std::string& text);
 
+// The square of a name such as "e4".
+inline int sq(const char* name) { return (name[0] - 'a') + 8 * (name[1] - '1'); }
+
 // Path of a file under tests/data.
 std::string testData(const std::string& relative);

@@ -7,12 +7,6 @@
 #include "eval/weights.h"
 #include "test_util.h"
 
-namespace {
-
-int sq(const char* name) { return (name[0] - 'a') + 8 * (name[1] - '1'); }
-
-}  // namespace
-
 TEST(Fen, StartPositionFields) {
     TestPosition p(START_FEN);
     EXPECT_EQ(p->gamePly, 1);

@@ -12,8 +12,6 @@
 
 namespace {
 
-int sq(const char* name) { return (name[0] - 'a') + 8 * (name[1] - '1'); }
-
 // The fields make/unmake must restore (the per-ply scratch of deeper plies
 // and the history beyond gamePly may change).
 void expectSameState(const Position& a, const Position& b, const std::string& where) {

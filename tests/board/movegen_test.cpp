@@ -1,10 +1,10 @@
-// Generator contracts: order and scores where the move picker relies on them,
-// evasions, pins, and the agreement between the generators, countLegal and
-// isLegal over random positions.
+// Generator contracts: order where the move picker relies on it, evasions
+// and legality corners (the agreement of the generators, isLegal and the
+// legal list over random positions: the move picker test; the legal lists
+// and countLegal: the Stockfish reference and the perft suites).
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <set>
 
 #include "board/fen.h"
 #include "board/makemove.h"
@@ -101,45 +101,5 @@ TEST(MoveGen, LegalityCorners) {
         TestPosition p(c.fen);
         const std::vector<std::string> moves = legalMoveTexts(*p);
         EXPECT_EQ(std::count(moves.begin(), moves.end(), c.move), c.legal ? 1 : 0) << c.fen;
-    }
-}
-
-// Over random positions: every list agrees with the legal list, countLegal
-// counts it, and isLegal separates the pseudo-legal list the same way.
-TEST(MoveGen, GeneratorsAgreeOnRandomPositions) {
-    std::mt19937_64 rng(2024);
-    for (int game = 0; game < 300; game++) {
-        const bool frc = game % 3 == 0;
-        Chess960Mode mode(frc);
-        TestPosition p(frc ? chess960StartFen(int(rng() % 960)) : std::string(START_FEN));
-        for (int ply = 0; ply < 80; ply++) {
-            Position& pos = *p;
-            Move* begin = pos.plyStack[0].moveListBegin;
-            generateLegal(0, begin, pos);
-            std::set<u32> legalSet;
-            for (Move m : listOf(pos)) ASSERT_TRUE(legalSet.insert(moveId(m)).second) << "duplicate";
-            ASSERT_EQ(countLegal(0, begin, pos), legalSet.size()) << positionToFen(pos);
-
-            generateCaptures(0, begin, pos);
-            std::set<u32> pseudo;
-            if (pos.plyStack[0].inCheck) {
-                for (Move m : listOf(pos)) pseudo.insert(moveId(m));
-                ASSERT_EQ(pseudo, legalSet) << positionToFen(pos);
-            } else {
-                generateQuiets(0, pos.plyStack[0].moveListEnd, pos);
-                for (Move m : listOf(pos))
-                    if (isLegal(0, m, pos)) pseudo.insert(moveId(m));
-                ASSERT_EQ(pseudo, legalSet) << positionToFen(pos);
-                // Quiescence captures are captures (or queen promotions) from the legal list.
-                generateQuiescenceCaptures(0, begin, pos);
-                for (Move m : listOf(pos))
-                    if (isLegal(0, m, pos)) {
-                        ASSERT_TRUE(legalSet.count(moveId(m))) << positionToFen(pos);
-                        ASSERT_TRUE(pos.board[m.to] || m.flag == FLAG_EP || m.flag == FLAG_PROMO_Q);
-                    }
-            }
-            if (legalSet.empty()) break;
-            playRandomMoves(pos, 1, rng);
-        }
     }
 }

@@ -10,8 +10,6 @@
 
 namespace {
 
-int sq(const char* name) { return (name[0] - 'a') + 8 * (name[1] - '1'); }
-
 u64 squares(std::initializer_list<const char*> names) {
     u64 b = 0;
     for (const char* n : names) b |= bit(sq(n));

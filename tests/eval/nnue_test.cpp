@@ -17,8 +17,6 @@
 
 namespace {
 
-int sq(const char* name) { return (name[0] - 'a') + 8 * (name[1] - '1'); }
-
 std::string serialise(const NetworkParameters& net, const std::string& description = "test") {
     std::ostringstream out(std::ios::binary);
     writeNetwork(out, net, description);

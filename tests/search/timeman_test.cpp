@@ -2,11 +2,15 @@
 // and without "movestogo", and "movetime".
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <sstream>
+
 #include "board/fen.h"
 #include "search/search.h"
 #include "search/threads.h"
 #include "search/timeman.h"
 #include "test_util.h"
+#include "uci/engine.h"
 
 namespace {
 
@@ -108,4 +112,32 @@ TEST(TimeAllocation, MovesToGoZeroAndMoveTime) {
     allocateTime();
     EXPECT_EQ(hardTimeMs, 500);
     EXPECT_EQ(softTimeMs, 5000);
+}
+
+// Every clock word of "go" reaches the time manager; the hash statistics
+// after the search give each age (every used entry has one) and each depth
+// its share of the used entries in per cent.
+TEST(GoCommand, ClockWordsReachTheLimitsAndHashSharesArePercentages) {
+    initEngineForTests();
+    Defaults defaults;
+    useBootstrapNetwork();
+    CapturedOutput out;
+    executeCommand("setoption name Threads value 1");  // the workers
+    executeCommand("position startpos");
+    executeCommand("go depth 4 wtime 7000 btime 8000 winc 300 binc 400 movestogo 9");
+    waitIdle(*threads[0]);
+    EXPECT_EQ((std::vector<int>{clockTime[WHITE], clockTime[BLACK], clockInc[WHITE], clockInc[BLACK], movesToGo}),
+              (std::vector<int>{7000, 8000, 300, 400, 9}));
+    const size_t before = out.text().size();
+    executeCommand("hashstats");
+    std::istringstream lines(out.text().substr(before));
+    int sums[2] = {}, table = -1;
+    for (std::string line; std::getline(lines, line);) {
+        table += line.rfind("Age distribution", 0) == 0 || line.rfind("Depth distribution", 0) == 0;
+        int index, count, used;
+        if (table >= 0 && std::sscanf(line.c_str(), "%d %d - %d", &index, &count, &used) == 3) sums[table] += used;
+    }
+    EXPECT_GE(sums[0], 90);
+    EXPECT_LE(sums[0], 100);
+    EXPECT_LE(sums[1], 100);
 }

@@ -1,6 +1,5 @@
 // Helpers of the tablebase tests (header only, shared by the fast and slow
-// tests): the probe vectors and root-move lists, positions from FEN and at
-// random.
+// tests): the data files, positions from FEN, move text and FEN output.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,43 +15,31 @@
 #include "tablebase/tablebase.h"
 #include "test_util.h"
 
-// "FEN;wdl;dtz" lines.
+// Lines of the tablebase data files, "FEN;wdl;dtz" (probe vectors) or
+// "FEN;move move ..." (the DTZ-optimal root moves).
 struct TbVector {
     std::string fen;
-    int wdl;
-    int dtz;
-};
-
-inline std::vector<TbVector> readTbVectors(const std::string& path) {
-    std::vector<TbVector> out;
-    std::ifstream in(path);
-    std::string text;
-    while (std::getline(in, text)) {
-        if (text.empty() || text[0] == '#') continue;
-        const size_t a = text.find(';'), b = text.find(';', a + 1);
-        out.push_back({text.substr(0, a), std::stoi(text.substr(a + 1, b - a - 1)), std::stoi(text.substr(b + 1))});
-    }
-    return out;
-}
-
-// "FEN;move move ..." lines: the DTZ-optimal root moves.
-struct TbRootCase {
-    std::string fen;
+    int wdl = 0, dtz = 0;
     std::vector<std::string> moves;
 };
 
-inline std::vector<TbRootCase> readTbRootCases(const std::string& path) {
-    std::vector<TbRootCase> out;
+inline std::vector<TbVector> readTbFile(const std::string& path) {
+    std::vector<TbVector> out;
     std::ifstream in(path);
-    std::string text;
-    while (std::getline(in, text)) {
+    for (std::string text; std::getline(in, text);) {
         if (text.empty() || text[0] == '#') continue;
-        const size_t a = text.find(';');
-        TbRootCase c{text.substr(0, a), {}};
-        std::istringstream moves(text.substr(a + 1));
-        for (std::string m; moves >> m;) c.moves.push_back(m);
-        out.push_back(c);
+        const size_t a = text.find(';'), b = text.find(';', a + 1);
+        TbVector v{text.substr(0, a), 0, 0, {}};
+        if (b == std::string::npos) {
+            std::istringstream moves(text.substr(a + 1));
+            for (std::string m; moves >> m;) v.moves.push_back(m);
+        } else {
+            v.wdl = std::stoi(text.substr(a + 1, b - a - 1));
+            v.dtz = std::stoi(text.substr(b + 1));
+        }
+        out.push_back(v);
     }
+    EXPECT_FALSE(out.empty()) << path;
     return out;
 }
 

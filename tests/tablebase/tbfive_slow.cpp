@@ -24,7 +24,7 @@ protected:
 
 // Raw values: the halfmove clocks of the FENs play no part (see the fast test).
 TEST_F(TablebaseFiveMen, AllVectorsAgree) {
-    const auto vectors = readTbVectors(std::string(VELMORA_SHARED_DATA) + "/syzygy-vectors.txt");
+    const auto vectors = readTbFile(std::string(VELMORA_SHARED_DATA) + "/syzygy-vectors.txt");
     ASSERT_EQ(vectors.size(), 2000u);
     int fiveMen = 0;
     for (const TbVector& v : vectors) {
@@ -40,9 +40,9 @@ TEST_F(TablebaseFiveMen, AllVectorsAgree) {
 }
 
 TEST_F(TablebaseFiveMen, AllRootMovesOptimal) {
-    const auto cases = readTbRootCases(std::string(VELMORA_SHARED_DATA) + "/syzygy-root.txt");
+    const auto cases = readTbFile(std::string(VELMORA_SHARED_DATA) + "/syzygy-root.txt");
     ASSERT_EQ(cases.size(), 300u);
-    for (const TbRootCase& c : cases) {
+    for (const TbVector& c : cases) {
         const TbPosition p = tbPositionFromFen(c.fen);
         int dtz;
         const TbMove m = rootBestMove(p, &dtz);

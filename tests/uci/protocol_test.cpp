@@ -2,14 +2,11 @@
 // standard input and its output compared line by line.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "engine_session.h"
@@ -55,16 +52,11 @@ int countEqual(const Lines& lines, const std::string& text) {
     return int(std::count(lines.begin(), lines.end(), text));
 }
 
-// A file under /tmp, removed when the test ends.
-struct TempFile {
-    std::string path;
-    explicit TempFile(const std::string& contents) {
-        static std::atomic<int> counter{0};
-        path = "/tmp/velmora_protocol_" + std::to_string(getpid()) + "_" + std::to_string(counter++) + ".txt";
-        std::ofstream(path) << contents;
-    }
-    ~TempFile() { std::remove(path.c_str()); }
-};
+// A file of the given contents in the scratch directory; returns its path.
+std::string tempFile(const TempDir& dir, const std::string& name, const std::string& contents) {
+    std::ofstream(dir / name, std::ios::binary) << contents;
+    return dir / name;
+}
 
 const std::string BUILD_NAME = std::string("Velmora 3.0") + BUILD_SUFFIX;
 
@@ -95,15 +87,16 @@ TEST(ProtocolTest, NetFileReportsEachLoadAndABadFileLeavesNoNetwork) {
         bytes.assign(std::istreambuf_iterator<char>(in), {});
     }
     ASSERT_GT(bytes.size(), 25184056u);
-    TempFile truncated(bytes.substr(0, 1000000));
-    TempFile longer(bytes + "extra");
-    const std::vector<Lines> r = replies({"setoption name NetFile value " + truncated.path,
-                                          "setoption name NetFile value " + longer.path,
+    const TempDir dir;
+    const std::string truncated = tempFile(dir, "truncated", bytes.substr(0, 1000000));
+    const std::string longer = tempFile(dir, "longer", bytes + "extra");
+    const std::vector<Lines> r = replies({"setoption name NetFile value " + truncated,
+                                          "setoption name NetFile value " + longer,
                                           "setoption name NetFile value /nonexistent/x.nnue",
                                           "setoption name NetFile value " + good});
     const std::string unable = ". Unable to calculate the best move for a position.";
-    EXPECT_EQ(r[0], (Lines{"Net read", "info string NetFile not found/correct: " + truncated.path + unable}));
-    EXPECT_EQ(r[1], (Lines{"Net read", "info string NetFile not found/correct: " + longer.path + unable}));
+    EXPECT_EQ(r[0], (Lines{"Net read", "info string NetFile not found/correct: " + truncated + unable}));
+    EXPECT_EQ(r[1], (Lines{"Net read", "info string NetFile not found/correct: " + longer + unable}));
     EXPECT_EQ(r[2], (Lines{"info string NetFile not found/correct: /nonexistent/x.nnue" + unable}));
     EXPECT_EQ(r[3], (Lines{"Net read", "info string NetFile used : " + good}));
 }
@@ -111,24 +104,9 @@ TEST(ProtocolTest, NetFileReportsEachLoadAndABadFileLeavesNoNetwork) {
 // A copy of the executable alone in a folder, started from another folder,
 // still plays with its built-in default network.
 TEST(ProtocolTest, BuiltInNetworkServesWhenNoFileIsFound) {
-    std::string bytes;
-    {
-        std::ifstream in(VELMORA_BINARY, std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), {});
-    }
-    char dir[] = "/tmp/velmora_aloneXXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string copy = std::string(dir) + "/engine";
-    std::ofstream(copy, std::ios::binary) << bytes;
-    chmod(copy.c_str(), 0755);
-    FILE* out = popen(("cd / && printf 'position startpos\\ngo depth 3\\n' | " + copy).c_str(), "r");
-    ASSERT_NE(out, nullptr);
-    std::string text;
-    char buffer[4096];
-    while (size_t n = fread(buffer, 1, sizeof buffer, out)) text.append(buffer, n);
-    pclose(out);
-    std::remove(copy.c_str());
-    rmdir(dir);
+    const TempDir dir;
+    std::filesystem::copy_file(VELMORA_BINARY, dir / "engine");
+    const std::string text = runEngine("position startpos\ngo depth 3\n", {}, "cd / && " + (dir / "engine"));
     EXPECT_EQ(text.find("not found/correct"), std::string::npos) << text;
     EXPECT_NE(text.find("bestmove "), std::string::npos) << text;
 }
@@ -284,15 +262,16 @@ TEST(ProtocolTest, PositionPlaysMovesAndStopsAtTheFirstIllegalOne) {
 TEST(ProtocolTest, PerftFileChecks) {
     const std::string kiwipete = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1";
     // Lines after "full" are not checked.
-    const TempFile good(START + " ;2 ;400\n" + kiwipete + " ;1 ;48\n\nfull\n" + START + " ;1 ;999\n");
-    const TempFile wrong(START + " ;2 ;401\n");
-    const TempFile malformed(START + " ;x ;400\n" + START + " ;1 ;20\n");
-    const TempFile badFen("8/8/8/8/8/8/8/8 w - - 0 1 ;1 ;0\n");
+    const TempDir dir;
+    const std::string good = tempFile(dir, "good", START + " ;2 ;400\n" + kiwipete + " ;1 ;48\n\nfull\n" + START + " ;1 ;999\n");
+    const std::string wrong = tempFile(dir, "wrong", START + " ;2 ;401\n");
+    const std::string malformed = tempFile(dir, "malformed", START + " ;x ;400\n" + START + " ;1 ;20\n");
+    const std::string badFen = tempFile(dir, "badFen", "8/8/8/8/8/8/8/8 w - - 0 1 ;1 ;0\n");
     const std::vector<Lines> r = replies({
-        "rtest " + good.path,
-        "rtest " + wrong.path,
-        "rtest " + malformed.path,
-        "rtest " + badFen.path,
+        "rtest " + good,
+        "rtest " + wrong,
+        "rtest " + malformed,
+        "rtest " + badFen,
         "rtest /no/such/velmora/file.txt",
         "rtestRFC /no/such/velmora/file.txt",
     });
@@ -325,10 +304,11 @@ TEST(ProtocolTest, PerftFileChecks) {
 TEST(ProtocolTest, AllDepthsPerftFileChecks) {
     // A mated side has no moves at any depth, so the good line is cheap.
     const std::string mated = "rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3";
-    const TempFile file(mated + ";D1 0;D2 0;D3 0;D4 0;D5 0;D6 0\n" + START +
+    const TempDir dir;
+    const std::string file = tempFile(dir, "file", mated + ";D1 0;D2 0;D3 0;D4 0;D5 0;D6 0\n" + START +
                         ";D1 20;D2 401;D3 8902;D4 197281;D5 4865609;D6 119060324\n" + START + ";D1 20;D2 400\n");
-    const TempFile allGood(mated + ";D1 0;D2 0;D3 0;D4 0;D5 0;D6 0\n");
-    const std::vector<Lines> r = replies({"rtestRFC " + file.path, "rtestRFC " + allGood.path});
+    const std::string allGood = tempFile(dir, "allGood", mated + ";D1 0;D2 0;D3 0;D4 0;D5 0;D6 0\n");
+    const std::vector<Lines> r = replies({"rtestRFC " + file, "rtestRFC " + allGood});
     const Lines expected = {
         mated,
         "Okidoki",

@@ -1,0 +1,611 @@
+// The tablebase module: table discovery and registration, the module's own
+// position against the engine's, probe values against vectors computed by
+// an independent implementation (every position of at most four men with
+// the tables kept with the tests), the root probe and concurrent probing.
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <iterator>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "board/makemove.h"
+#include "board/movegen.h"
+#include "tablebase/tbdecode.h"
+#include "tb_test_util.h"
+
+namespace {
+
+// The four-man tables kept with the tests are registered for every test.
+class Tablebase : public ::testing::Test {
+protected:
+    void SetUp() override {
+        initEngineForTests();
+        ASSERT_TRUE(tbInit(smallTablesDir()));
+    }
+    void TearDown() override { tbInit(""); }
+};
+
+int countMen(const std::string& name) { return int(name.size()) - 1; }
+
+std::vector<std::string> legalTbMoves(const TbPosition& p, bool capturesOnly = false) {
+    TbMove moves[TB_MAX_MOVES];
+    const TbMove* end = capturesOnly ? tbGenerateCaptures(p, moves) : tbGenerateMoves(p, moves);
+    TbPosition next;
+    std::vector<std::string> out;
+    for (const TbMove* m = moves; m < end; m++) {
+        EXPECT_TRUE(!capturesOnly || tbIsCapture(p, *m)) << tbToFen(p) << " " << tbMoveText(*m);
+        if (tbDoMove(p, *m, next)) out.push_back(tbMoveText(*m));
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+struct RootAnswer {
+    Move move;
+    int score;
+    std::string output;
+};
+
+RootAnswer probeRoot(Position& pos) {
+    CapturedOutput out;
+    RootAnswer a{Move{}, -99999, ""};
+    a.move = tbProbeRoot(pos, &a.score);
+    a.output = out.text();
+    return a;
+}
+
+// Expected score under the fifty-move rule from the root's counter.
+int classify(int dtz, int counter) {
+    if (dtz > 0) return dtz + counter <= 100 ? 31872 - dtz : 0;
+    if (dtz < 0) return counter - dtz <= 100 ? -dtz - 31872 : 0;
+    return 0;
+}
+
+const std::string VECTORS = testData("syzygy/vectors-4men.txt");
+
+}  // namespace
+
+TEST_F(Tablebase, NamesCoverEveryMaterialOnce) {
+    const auto names = tbAllTableNames();
+    EXPECT_EQ(names.size(), 1511u);
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), names.size());
+    int pawnless = 0, byMen[8] = {};
+    std::set<u64> materials;
+    for (const std::string& n : names) {
+        pawnless += n.find('P') == std::string::npos;
+        byMen[countMen(n)]++;
+        // One name per material, whichever colour holds it.
+        EXPECT_TRUE(materials.insert(std::min(tbSignature(n), tbSignature(n, true))).second) << n;
+    }
+    EXPECT_EQ(pawnless, TB_PIECES_CAPACITY);
+    EXPECT_EQ(int(names.size()) - pawnless, TB_PAWNS_CAPACITY);
+    EXPECT_EQ(std::vector<int>(byMen + 3, byMen + 8), (std::vector<int>{5, 30, 110, 365, 1001}));
+    // Each side strongest first; the side with more men (or the stronger
+    // list) named first.
+    for (const char* n : {"KQvKR", "KPvKP", "KRPvKR", "KBNvK", "KPPvKQ", "KQRvKQR", "KNNNNNvK"})
+        EXPECT_NE(std::find(names.begin(), names.end(), n), names.end()) << n;
+    for (const char* n : {"KRvKQ", "KQvKQR", "KRQvK", "KvK"})
+        EXPECT_EQ(std::find(names.begin(), names.end(), n), names.end()) << n;
+}
+
+TEST_F(Tablebase, SmallSetRegistersBothColourOrders) {
+    EXPECT_EQ(tbLargest, 4);
+    EXPECT_EQ(tbMaxWdl, 4);
+    EXPECT_EQ(tbMaxDtm, 0);
+    EXPECT_EQ(tbCounts().wdl, 35);
+    EXPECT_EQ(tbCounts().dtz, 35);
+    EXPECT_EQ(tbCounts().dtm, 0);
+    // Five symmetric materials (KPvKP, KNvKN, KBvKB, KRvKR, KQvKQ) once, the
+    // other thirty under both signatures.
+    EXPECT_EQ(tbHashCount(), 5 + 2 * 30);
+    for (const std::string& n : tbAllTableNames()) {
+        TableEntry* e = tbFindTable(tbSignature(n));
+        if (countMen(n) > 4) {
+            EXPECT_EQ(e, nullptr) << n;
+            continue;
+        }
+        ASSERT_NE(e, nullptr) << n;
+        EXPECT_EQ(tbFindTable(tbSignature(n, true)), e) << n;
+        EXPECT_STREQ(e->name, n.c_str());
+        EXPECT_EQ(e->pieceCount, countMen(n));
+        EXPECT_EQ(e->symmetric, tbSignature(n) == tbSignature(n, true)) << n;
+        EXPECT_EQ(e->hasPawns, n.find('P') != std::string::npos) << n;
+        EXPECT_TRUE(e->hasDtz);
+    }
+    const TableEntry* krkr = tbFindTable(tbSignature("KRvKR"));
+    ASSERT_NE(krkr, nullptr);
+    EXPECT_TRUE(krkr->symmetric);
+    // Leading pawns: the side with fewer pawns, other than none.
+    EXPECT_EQ(tbFindTable(tbSignature("KPPvK"))->pawnCount[0], 2);
+    EXPECT_EQ(tbFindTable(tbSignature("KPvKP"))->pawnCount[1], 1);
+    EXPECT_EQ(tbFindTable(tbSignature("KQvKP"))->pawnCount[0], 1);
+    // King-king encoding only where no other piece stands alone.
+    EXPECT_TRUE(tbFindTable(tbSignature("KRRvK"))->kkEncoding);
+    EXPECT_FALSE(tbFindTable(tbSignature("KRvK"))->kkEncoding);
+    EXPECT_FALSE(tbFindTable(tbSignature("KBNvK"))->kkEncoding);
+    // A position finds its table whichever colour holds the material.
+    EXPECT_EQ(tbFindTable(tbSignature(tbPositionFromFen("8/8/8/8/8/2k5/8/KQ6 w - - 0 1"))), tbFindTable(tbSignature("KQvK")));
+    EXPECT_EQ(tbFindTable(tbSignature(tbPositionFromFen("8/8/8/8/8/2K5/8/kq6 w - - 0 1"))), tbFindTable(tbSignature("KQvK")));
+}
+
+TEST_F(Tablebase, EmptyPathsRegisterNothing) {
+    for (const char* path : {"", "<empty>", ";;", "/nonexistent/velmora/tables"}) {
+        EXPECT_TRUE(tbInit(path)) << path;
+        EXPECT_EQ(tbLargest, 0) << path;
+        EXPECT_EQ(tbCounts().wdl, 0) << path;
+        EXPECT_EQ(tbHashCount(), 0) << path;
+        EXPECT_EQ(tbDirectories().size(), path[0] == '/' ? 1u : 0u) << path;
+    }
+}
+
+TEST_F(Tablebase, LoneWdlFileAndDtmFiles) {
+    TempDir dir;
+    dir.copyTable("KQvK.rtbw");
+    ASSERT_TRUE(tbInit(dir.str()));
+    EXPECT_EQ(tbLargest, 3);
+    EXPECT_EQ(tbCounts().wdl, 1);
+    EXPECT_EQ(tbCounts().dtz, 0);
+    const TbPosition p = tbPositionFromFen("8/8/8/8/8/2k5/8/KQ6 w - - 0 1");
+    int success;
+    EXPECT_EQ(probeWdl(p, success), TB_WIN);
+    EXPECT_EQ(success, 1);
+    probeDtz(p, success);
+    EXPECT_EQ(success, 0);  // no DTZ file
+
+    // A DTM file without its WDL file registers nothing.
+    std::vector<unsigned char> dtm(80, 0);
+    const u32 magic = TB_MAGIC[TB_DTM];
+    std::memcpy(dtm.data(), &magic, 4);
+    dir.write("KRPvKR.rtbm", dtm);
+    ASSERT_TRUE(tbInit(dir.str()));
+    EXPECT_EQ(tbLargest, 3);
+    EXPECT_EQ(tbCounts().wdl, 1);
+    EXPECT_EQ(tbCounts().dtm, 0);
+    EXPECT_EQ(tbFindTable(tbSignature("KRPvKR")), nullptr);
+
+    // Beside its WDL file it counts.
+    dir.write("KQvK.rtbm", dtm);
+    ASSERT_TRUE(tbInit(dir.str()));
+    EXPECT_EQ(tbCounts().dtm, 1);
+    EXPECT_EQ(tbMaxDtm, 3);
+    EXPECT_TRUE(tbFindTable(tbSignature("KQvK"))->hasDtm);
+}
+
+TEST_F(Tablebase, DirectoriesInOrder) {
+    TempDir first, second;
+    first.copyTable("KQvK.rtbw");
+    first.copyTable("KQvK.rtbz");
+    first.copyTable("KRvK.rtbw");
+    // The second directory's KQvK is really another table: reading it fails.
+    second.copyTable("KRvK.rtbw", "KQvK.rtbw");
+    second.copyTable("KPvK.rtbw");
+
+    ASSERT_TRUE(tbInit(first.str() + ";;" + second.str()));
+    EXPECT_EQ(tbDirectories(), (std::vector<std::string>{first.str(), second.str()}));
+    EXPECT_EQ(tbCounts().wdl, 3);
+    EXPECT_EQ(tbCounts().dtz, 1);
+    EXPECT_EQ(tbLargest, 3);
+    const TbPosition kqk = tbPositionFromFen("8/8/8/8/8/2k5/8/KQ6 b - - 0 1");
+    int success;
+    EXPECT_EQ(probeWdl(kqk, success), TB_LOSS);
+    EXPECT_EQ(success, 1);
+    EXPECT_EQ(probeWdl(tbPositionFromFen("8/8/1k6/5P2/8/8/1K6/8 w - - 0 1"), success), TB_WIN);
+    EXPECT_EQ(success, 1);
+
+    // The other order takes the wrong file: reported once, the probe fails.
+    ASSERT_TRUE(tbInit(second.str() + ";" + first.str()));
+    testing::internal::CaptureStderr();
+    probeWdl(kqk, success);
+    EXPECT_EQ(success, 0);
+    probeWdl(kqk, success);
+    EXPECT_EQ(success, 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Corrupted table.\n");
+    // Other tables still answer.
+    EXPECT_EQ(probeWdl(tbPositionFromFen("8/8/8/8/8/2k5/8/KR6 w - - 0 1"), success), TB_WIN);
+    EXPECT_EQ(success, 1);
+}
+
+TEST_F(Tablebase, TruncatedFileReportedAtEveryInit) {
+    TempDir dir;
+    dir.copyTable("KRvK.rtbw");
+    dir.copyTable("KQvK.rtbw");
+    auto bytes = dir.read("KQvK.rtbw");
+    bytes.resize(100);
+    dir.write("KQvK.rtbw", bytes);
+    for (int round = 0; round < 2; round++) {
+        testing::internal::CaptureStderr();
+        CapturedOutput out;
+        ASSERT_TRUE(tbInit(dir.str()));
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "Incomplete tablebase file KQvK.rtbw\n");
+        EXPECT_EQ(out.text(), "info string Incomplete tablebase file KQvK.rtbw\n");
+        EXPECT_EQ(tbCounts().wdl, 1);
+        EXPECT_EQ(tbLargest, 3);
+        EXPECT_EQ(tbFindTable(tbSignature("KQvK")), nullptr);
+    }
+    int success;
+    probeWdl(tbPositionFromFen("8/8/8/8/8/2k5/8/KQ6 w - - 0 1"), success);
+    EXPECT_EQ(success, 0);
+}
+
+// A file whose size still fits but whose contents were cut, damaged or
+// swapped: reported, never read out of bounds, and every answer in range.
+TEST_F(Tablebase, DamagedContentsNeverCrash) {
+    const std::vector<std::string> tables = {"KRvKN", "KPvKP", "KQvKP", "KBNvK", "KRRvK"};
+    std::mt19937_64 rng(20240601);
+    std::vector<TbPosition> positions;
+    for (const std::string& t : tables)
+        for (int i = 0; i < 40; i++) positions.push_back(tbRandomPosition(t, rng));
+
+    for (int round = 0; round < 24; round++) {
+        TempDir dir;
+        for (const std::string& t : tables)
+            for (const char* ext : {".rtbw", ".rtbz"}) {
+                dir.copyTable(t + ext);
+                auto bytes = dir.read(t + ext);
+                if (round % 3 == 0) {
+                    // Cut to a shorter size that still passes the size check.
+                    const size_t keep = 16 + 64 * (rng() % (bytes.size() / 64));
+                    bytes.resize(std::min(bytes.size(), keep));
+                } else {
+                    // Damage bytes: the headers in some rounds, anywhere in others.
+                    const size_t span = round % 3 == 1 ? std::min<size_t>(bytes.size(), 96) : bytes.size();
+                    for (int k = 0; k < 12; k++) bytes[4 + rng() % (span - 4)] = u8(rng());
+                }
+                dir.write(t + ext, bytes);
+            }
+        testing::internal::CaptureStderr();
+        ASSERT_TRUE(tbInit(dir.str()));
+        for (const TbPosition& p : positions) {
+            int success;
+            const int wdl = probeWdl(p, success);
+            if (success) {
+                EXPECT_GE(wdl, -2);
+                EXPECT_LE(wdl, 2);
+            }
+            const int dtz = probeDtz(p, success);
+            if (success) {
+                EXPECT_LE(std::abs(dtz), 2000);
+            }
+        }
+        const std::string errors = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(errors.find_first_not_of("Corrupted table.\nIncomplete tablebase fil KRPNBvQ.rtbwz"), std::string::npos)
+            << errors;
+    }
+}
+
+TEST_F(Tablebase, MapsLazilyOnFirstProbe) {
+    TableEntry* e = tbFindTable(tbSignature("KRvK"));
+    ASSERT_NE(e, nullptr);
+    EXPECT_FALSE(e->wdlFile.ready.load());
+    EXPECT_FALSE(e->dtzFile.ready.load());
+    int success;
+    const TbPosition p = tbPositionFromFen("6K1/8/8/8/7k/8/7R/8 b - - 0 77");
+    EXPECT_EQ(probeWdl(p, success), TB_LOSS);
+    EXPECT_EQ(success, 1);
+    EXPECT_TRUE(e->wdlFile.ready.load());
+    EXPECT_FALSE(e->dtzFile.ready.load());
+    EXPECT_EQ(probeDtz(p, success), -28);
+    EXPECT_TRUE(e->dtzFile.ready.load());
+    // A new path releases every mapping.
+    ASSERT_TRUE(tbInit(smallTablesDir()));
+    e = tbFindTable(tbSignature("KRvK"));
+    EXPECT_FALSE(e->wdlFile.ready.load());
+    EXPECT_EQ(e->wdlFile.view.data, nullptr);
+}
+
+TEST_F(Tablebase, ConvertsEnginePositions) {
+    TestPosition e("4k3/8/8/3pP3/8/8/8/4K3 w - d6 7 40");
+    const TbPosition p = tbFromPosition(*e, 0, e->rule50);
+    EXPECT_EQ(p.white, bit(4) | bit(36));
+    EXPECT_EQ(p.black, bit(60) | bit(35));
+    EXPECT_EQ(p.kings, bit(4) | bit(60));
+    EXPECT_EQ(p.pawns, bit(35) | bit(36));
+    EXPECT_EQ(p.queens | p.rooks | p.bishops | p.knights, 0u);
+    EXPECT_TRUE(p.whiteToMove);
+    EXPECT_EQ(p.epSquare, 43);  // d6, behind the pawn on d5
+    EXPECT_EQ(p.rule50, 7);
+    EXPECT_EQ(tbFromPosition(*e, 0, 0).rule50, 0);
+
+    TestPosition black("4k3/8/8/8/3pP3/8/8/4K3 b - e3 0 40");
+    EXPECT_EQ(tbFromPosition(*black, 0, 0).epSquare, 20);  // e3
+    EXPECT_FALSE(tbFromPosition(*black, 0, 0).whiteToMove);
+    // No pawn can take: no en-passant square.
+    TestPosition idle("4k3/8/8/3p4/8/8/8/4K3 w - d6 0 40");
+    EXPECT_EQ(tbFromPosition(*idle, 0, 0).epSquare, 0);
+    // The square comes from the ply asked for.
+    TestPosition later("4k3/2p5/8/3P4/8/8/8/4K3 b - - 0 40");
+    Move* buffer = later->plyStack[0].moveListBegin;
+    later->plyStack[1].moveListBegin = buffer;
+    doMove(0, makeMove(50, 34, FLAG_DOUBLE), *later);
+    EXPECT_EQ(tbFromPosition(*later, 1, 0).epSquare, 42);  // c6
+    EXPECT_EQ(tbFromPosition(*later, 0, 0).epSquare, 0);
+}
+
+TEST_F(Tablebase, MovesMatchEngineGenerator) {
+    const char* starts[] = {
+        "4k3/2p5/8/3P4/8/8/4P3/4K3 w - - 0 1",   "8/5p2/8/4P1P1/1k6/8/3p4/1K6 b - - 0 1",
+        "r3k3/1P6/8/8/8/8/6p1/4K2R w - - 0 1",   "4k3/8/8/8/8/8/8/R3K2R b - - 0 1",
+        "8/8/3q4/2N5/8/5B2/1k6/4K3 w - - 0 1",   "1n2k3/P7/8/2pP4/8/8/5p2/4K2N w - c6 0 1",
+    };
+    std::mt19937_64 rng(77);
+    int compared = 0, withEp = 0;
+    for (const char* fen : starts)
+        for (int game = 0; game < 30; game++) {
+            TestPosition e(fen);
+            for (int ply = 0; ply < 24; ply++) {
+                const TbPosition p = tbFromPosition(*e, 0, e->rule50);
+                if (!e->plyStack[0].castlingRights) {
+                    EXPECT_EQ(legalTbMoves(p), legalMoveTexts(*e)) << positionToFen(*e);
+                    // The captures are exactly the legal moves that take something.
+                    std::vector<std::string> takes;
+                    TestPosition copy(positionToFen(*e));
+                    for (const std::string& m : legalMoveTexts(*copy))
+                        if (copy->board[parseLegalMove(m, 0, *copy).to] || parseLegalMove(m, 0, *copy).flag == FLAG_EP)
+                            takes.push_back(m);
+                    EXPECT_EQ(legalTbMoves(p, true), takes) << positionToFen(*e);
+                    compared++;
+                    withEp += p.epSquare != 0;
+                }
+                playRandomMoves(*e, 1, rng);
+                if (popCount(e->occupancy()) < 3) break;
+            }
+        }
+    EXPECT_GT(compared, 2000);
+    EXPECT_GT(withEp, 10);
+}
+
+// Mate and stalemate; the validity test refuses broken records (the moves
+// themselves are checked against the engine's generator above, and the
+// fifty-move bookkeeping by the DTZ vectors).
+TEST_F(Tablebase, MateStalemateAndValidity) {
+    EXPECT_TRUE(tbIsMate(tbPositionFromFen("R6k/8/6K1/8/8/8/8/8 b - - 0 1")));
+    const TbPosition stalemate = tbPositionFromFen("7k/5Q2/6K1/8/8/8/8/8 b - - 0 1");
+    EXPECT_FALSE(tbInCheck(stalemate) || tbHasLegalMove(stalemate) || tbIsMate(stalemate));
+    const TbPosition check = tbPositionFromFen("R6k/8/5K2/8/8/8/8/8 b - - 0 1");
+    EXPECT_TRUE(tbInCheck(check) && !tbIsMate(check));
+    const TbPosition p = tbPositionFromFen("4k3/8/8/8/8/8/4P3/4K3 w - - 0 1");
+    ASSERT_TRUE(tbIsValid(p));
+    const std::function<void(TbPosition&)> breaks[] = {
+        [](TbPosition& q) { q.kings |= bit(0), q.white |= bit(0); },                          // two white kings
+        [](TbPosition& q) { q.kings &= ~bit(60), q.black &= ~bit(60); },                      // no black king
+        [](TbPosition& q) { q.black |= bit(12); },                                             // e2 of both colours
+        [](TbPosition& q) { q.rooks |= bit(12); },                                             // e2 of two types
+        [](TbPosition& q) { q.rooks |= bit(20); },                                             // no colour
+        [](TbPosition& q) { q.pawns ^= bit(12) | bit(56), q.white ^= bit(12) | bit(56); },    // pawn on a8
+        [](TbPosition& q) { q.epSquare = 43; },                                                // no pawn for e.p.
+        [](TbPosition& q) { q.rooks |= bit(52), q.white |= bit(52); },                        // side not to move in check
+    };
+    for (size_t i = 0; i < std::size(breaks); i++) {
+        TbPosition q = p;
+        breaks[i](q);
+        EXPECT_FALSE(tbIsValid(q)) << "case " << i;
+    }
+    EXPECT_TRUE(tbIsValid(tbPositionFromFen("4k3/8/8/3pP3/8/8/8/4K3 w - d6 0 1")));
+    EXPECT_TRUE(tbIsValid(tbPositionFromFen("4k3/8/8/8/8/8/4R3/4K3 b - - 0 1")));  // a check, Black to move
+}
+
+// The vectors are raw table values: they take every position as if it had
+// just been reached by a capture or pawn move. probeWdl and probeDtz read
+// the tables the same way and never look at the halfmove clock (only the
+// root probe's classification does, see the root tests), so every line must
+// agree whatever clock its FEN carries.
+TEST_F(Tablebase, VectorsAgree) {
+    const auto vectors = readTbFile(VECTORS);
+    ASSERT_GT(vectors.size(), 1000u);
+    for (const TbVector& v : vectors) {
+        const TbPosition p = tbPositionFromFen(v.fen);
+        int success;
+        ASSERT_EQ(probeWdl(p, success), v.wdl) << v.fen;
+        ASSERT_NE(success, 0) << v.fen;
+        ASSERT_EQ(probeDtz(p, success), v.dtz) << v.fen;
+        ASSERT_NE(success, 0) << v.fen;
+    }
+}
+
+// Mate in one is one ply to the end, also where the DTZ table holds only
+// the losing side (KBNvK, KBBvK) and the value comes from a search one ply
+// deeper; the mated side has -1.
+TEST_F(Tablebase, MateInOneIsOnePly) {
+    std::mt19937_64 rng(5);
+    int mates = 0;
+    for (const char* material : {"KBNvK", "KBBvK", "KQvK", "KRvK", "KQvKN"})
+        for (int i = 0; i < 4000; i++) {
+            TbPosition p = tbRandomPosition(material, rng);
+            p.whiteToMove = true;
+            if (!tbIsValid(p)) continue;
+            TbMove moves[TB_MAX_MOVES];
+            const TbMove* end = tbGenerateMoves(p, moves);
+            TbPosition next;
+            for (const TbMove* m = moves; m < end; m++) {
+                if (!tbDoMove(p, *m, next) || !tbIsMate(next) || tbIsZeroing(p, *m)) continue;
+                int success;
+                EXPECT_EQ(probeDtz(p, success), 1) << tbToFen(p);
+                EXPECT_EQ(probeDtz(next, success), -1) << tbToFen(next);
+                EXPECT_EQ(probeWdl(next, success), TB_LOSS) << tbToFen(next);
+                mates++;
+                break;
+            }
+        }
+    EXPECT_GT(mates, 50);
+}
+
+// The search probe: WDL + 2, the fifty-move counter ignored, en passant
+// taken from the ply asked for, -1 where no table answers.
+TEST_F(Tablebase, SearchProbe) {
+    TestPosition won("8/8/8/8/5KQ1/8/8/4k3 w - - 22 33");
+    EXPECT_EQ(tbProbeWdl(0, *won), 4);
+    TestPosition lost("6K1/8/8/8/7k/8/7R/8 b - - 0 77");
+    EXPECT_EQ(tbProbeWdl(0, *lost), 0);
+    TestPosition drawn("5k2/8/8/8/2B5/8/8/3K4 b - - 59 64");
+    EXPECT_EQ(tbProbeWdl(0, *drawn), 2);
+    // The vectors' en-passant positions (KPvKP).
+    int epLines = 0, epChanges = 0;
+    for (const TbVector& v : readTbFile(VECTORS)) {
+        if (v.fen.find(" - - ") != std::string::npos) continue;
+        TestPosition e(v.fen);
+        EXPECT_EQ(tbProbeWdl(0, *e), v.wdl + 2) << v.fen;
+        // Without the en-passant right the value is the table's.
+        const TbPosition p = tbFromPosition(*e, 0, 0);
+        TbPosition noEp = p;
+        noEp.epSquare = 0;
+        int success;
+        const int plain = probeWdl(noEp, success);
+        e->plyStack[0].epSquare = 0;
+        EXPECT_EQ(tbProbeWdl(0, *e), plain + 2) << v.fen;
+        epLines++;
+        epChanges += plain != v.wdl;
+    }
+    EXPECT_EQ(epLines, 140);
+    EXPECT_GT(epChanges, 10);
+    // Five men with only four-man tables: no answer.
+    TestPosition big("8/8/8/8/5KQ1/8/3r4/2r1k3 w - - 0 1");
+    EXPECT_EQ(tbProbeWdl(0, *big), -1);
+    // Bare kings are a draw without any file.
+    TestPosition kings("8/8/8/8/5K2/8/8/4k3 w - - 0 1");
+    EXPECT_EQ(tbProbeWdl(0, *kings), 2);
+}
+
+TEST_F(Tablebase, EveryListedRootGetsAnOptimalMove) {
+    const auto cases = readTbFile(testData("syzygy/root-4men.txt"));
+    ASSERT_EQ(cases.size(), 180u);
+    const std::regex infoLine("info score cp (-?[0-9]+) depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv ([a-h][1-8]){2}[nbrq]?\n");
+    for (const TbVector& c : cases) {
+        int dtz = 0;
+        const TbMove best = rootBestMove(tbPositionFromFen(c.fen), &dtz);
+        ASSERT_NE(best, 0) << c.fen;
+        EXPECT_NE(std::find(c.moves.begin(), c.moves.end(), tbMoveText(best)), c.moves.end())
+            << c.fen << " chose " << tbMoveText(best);
+
+        // The engine move is the same move, legal, and announced.
+        TestPosition p(c.fen);
+        const RootAnswer a = probeRoot(*p);
+        const std::string text = moveToText(a.move, p->sideToMove, *p);
+        EXPECT_EQ(text, tbMoveText(best)) << c.fen;
+        EXPECT_TRUE(sameMove(parseLegalMove(text, 0, *p), a.move)) << c.fen << " " << text;
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(a.output, m, infoLine)) << a.output;
+        EXPECT_EQ(std::stoi(m[1]), a.score);
+        EXPECT_EQ(a.score, classify(dtz, p->rule50)) << c.fen;
+    }
+}
+
+// The vectors' halfmove clocks count only here: a win whose distance does
+// not fit into the moves left before the fifty-move draw (and a loss that
+// lasts beyond it) scores 0 at the root. In the four-man vectors one line is
+// such a case (8/8/8/3B4/6K1/4N3/4k3/8 w - - 55 48: DTZ 50, 55 plies played).
+TEST_F(Tablebase, FiftyMoveCounterDecidesScore) {
+    int probed = 0, spoiled = 0;
+    for (const TbVector& v : readTbFile(VECTORS)) {
+        TestPosition p(v.fen);
+        if (!tbHasLegalMove(tbFromPosition(*p, 0, 0))) continue;  // mate or stalemate: no move
+        const RootAnswer a = probeRoot(*p);
+        ASSERT_FALSE(isNoMove(a.move)) << v.fen;
+        EXPECT_EQ(a.score, classify(v.dtz, p->rule50)) << v.fen;
+        probed++;
+        if (v.wdl != 0 && std::abs(v.dtz) <= 100 && a.score == 0) spoiled++;
+    }
+    EXPECT_GT(probed, 1000);
+    EXPECT_EQ(spoiled, 1);
+
+    TestPosition late("8/8/8/3B4/6K1/4N3/4k3/8 w - - 55 48");
+    EXPECT_EQ(probeRoot(*late).score, 0);
+    TestPosition fresh("8/8/8/3B4/6K1/4N3/4k3/8 w - - 50 48");
+    EXPECT_EQ(probeRoot(*fresh).score, 31872 - 50);
+    // Cursed wins and blessed losses score 0 whatever the counter.
+    for (const TbVector& v : readTbFile(VECTORS))
+        if (v.wdl == TB_CURSED_WIN || v.wdl == TB_BLESSED_LOSS) {
+            TestPosition p(v.fen);
+            EXPECT_EQ(probeRoot(*p).score, 0) << v.fen;
+        }
+}
+
+TEST_F(Tablebase, SpecialMovesTranslate) {
+    // En passant, the only move that keeps the win: the engine's move names
+    // the captured pawn's square.
+    TestPosition ep("8/8/7k/3pP3/8/K7/8/8 w - d6 0 47");
+    const RootAnswer a = probeRoot(*ep);
+    EXPECT_EQ(a.move.flag, FLAG_EP);
+    EXPECT_EQ(a.move.from, 36);
+    EXPECT_EQ(a.move.to, 35);
+    EXPECT_NE(a.output.find(" pv e5d6\n"), std::string::npos);
+    // Promotion to a queen or rook.
+    TestPosition promo("8/6P1/k7/8/7K/8/8/8 w - - 0 80");
+    const Move m = probeRoot(*promo).move;
+    EXPECT_TRUE(m.flag == FLAG_PROMO_Q || m.flag == FLAG_PROMO_R);
+    EXPECT_EQ(m.to, 62);
+}
+
+TEST_F(Tablebase, DrawingMoveIsFixed) {
+    TestPosition p("8/1k6/8/7K/8/8/8/1B6 b - - 0 36");  // KBvK
+    const RootAnswer first = probeRoot(*p);
+    ASSERT_FALSE(isNoMove(first.move));
+    EXPECT_EQ(first.score, 0);
+    for (int i = 0; i < 3; i++) EXPECT_TRUE(sameMove(probeRoot(*p).move, first.move));
+    EXPECT_NE(first.output.find("info score cp 0 depth 127"), std::string::npos);
+}
+
+TEST_F(Tablebase, PositionsNotProbed) {
+    const char* fens[] = {
+        "4k3/8/8/8/8/8/8/R3K3 w Q - 0 1",      // castling rights
+        "R6k/8/6K1/8/8/8/8/8 b - - 0 1",       // checkmated: nothing to play
+        "7k/5Q2/6K1/8/8/8/8/8 b - - 0 1",      // stalemate
+        "8/8/8/8/5KQ1/8/3r4/2r1k3 w - - 0 1",  // five men, four-man tables
+    };
+    for (const char* fen : fens) {
+        TestPosition p(fen);
+        const RootAnswer a = probeRoot(*p);
+        EXPECT_TRUE(isNoMove(a.move)) << fen;
+        EXPECT_EQ(a.output, "") << fen;
+    }
+    // Without tables nothing answers.
+    ASSERT_TRUE(tbInit(""));
+    TestPosition p("8/K7/8/7k/8/1Q6/8/8 w - - 0 35");
+    EXPECT_TRUE(isNoMove(probeRoot(*p).move));
+}
+
+// Several search threads probing while the tables are mapped on first use.
+TEST_F(Tablebase, ConcurrentProbesWhileMapping) {
+    std::mt19937_64 rng(99);
+    const std::vector<TbPosition> positions = tbSamplePositions(4, 24, rng);
+    ASSERT_EQ(positions.size(), 35u * 24);
+    struct Result {
+        int wdl, dtz, success;
+    };
+    std::vector<Result> expected;
+    for (const TbPosition& p : positions) {
+        Result r;
+        r.wdl = probeWdl(p, r.success);
+        r.dtz = probeDtz(p, r.success);
+        ASSERT_NE(r.success, 0) << tbToFen(p);
+        expected.push_back(r);
+    }
+
+    // Fresh registration: nothing mapped yet. Four threads, each in its own
+    // random order, race for the first mappings.
+    ASSERT_TRUE(tbInit(smallTablesDir()));
+    std::atomic<int> wrong{0}, probes{0};
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; t++)
+        threads.emplace_back([&, t] {
+            std::mt19937_64 order(u64(t) * 7919 + 1);
+            std::vector<size_t> indices(positions.size());
+            for (size_t i = 0; i < indices.size(); i++) indices[i] = i;
+            std::shuffle(indices.begin(), indices.end(), order);
+            while (!go.load()) std::this_thread::yield();
+            for (size_t i : indices) {
+                int success;
+                const int wdl = probeWdl(positions[i], success);
+                const int dtz = probeDtz(positions[i], success);
+                if (!success || wdl != expected[i].wdl || dtz != expected[i].dtz) wrong++;
+                probes++;
+            }
+        });
+    go = true;
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(probes.load(), int(4 * positions.size()));
+}
