@@ -7,6 +7,7 @@
 
 #include <deque>
 #include <random>
+#include <regex>
 
 #include "engine_session.h"
 
@@ -17,8 +18,8 @@ namespace {
 const std::string ENDGAME = "8/8/4k3/8/2p5/8/B2P2K1/8 w - - 0 1";
 const std::string STALEMATED = "7k/5Q2/6K1/8/8/8/8/8 b - - 0 1";
 const std::string MATED = "7k/6Q1/6K1/8/8/8/8/8 b - - 0 1";
-
-bool isStalemate(Position& pos) { return legalMoveTexts(pos).empty() && !isInCheck(pos); }
+const std::string ONE_REPLY = "k7/8/8/8/8/8/1r6/K7 w - - 0 1";
+const std::string MATE_IN_ONE = "6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - - 0 1";
 
 // Stockfish's verdict on each position: mate in N (negative when mated),
 // or 0 when it finds no mate.
@@ -79,28 +80,43 @@ TEST(Reliability, StalemateTrapsAgreeWithStockfish) {
                 TestPosition pos(traps[i]);
                 ASSERT_TRUE(playText(*pos, best)) << where;
                 if (verdict[i] > 0) {
-                    EXPECT_FALSE(isStalemate(*pos)) << where << ": " << best << " stalemates a forced mate";
+                    EXPECT_FALSE(legalMoveTexts(*pos).empty() && !isInCheck(*pos)) << where << ": " << best << " stalemates a forced mate";
                 }
             }
     }
 }
 
-// Mated and stalemated roots answer the empty move with any number of
-// threads, also after an ordinary search has filled the workers' buffers.
-TEST(Reliability, RootWithoutLegalMovesAnswersTheEmptyMoveWithAnyThreadCount) {
+// Roots that leave no choice answer at once with any number of threads,
+// also after an ordinary search has filled the workers' buffers, and with
+// a timed search (where the threads vote) as well as a depth limit: mated
+// and stalemated roots with the empty move, a single legal move after depth
+// 3 with no info line, a mate in one announced at depth 1 (a line without
+// seldepth).
+TEST(Reliability, RootsWithoutChoiceAnswerAtOnceWithAnyThreadCount) {
+    const struct {
+        std::string fen;
+        Lines expected;  // patterns
+        bool timed;      // false: the helpers of a timed search run on past depth 3 and may win the vote
+    } cases[] = {
+        {STALEMATED, {"info score cp 0 depth 0", "bestmove a1a1"}, true},
+        {MATED, {"info score mate 0", "bestmove a1a1"}, true},
+        {ONE_REPLY, {"bestmove a1b2"}, false},
+        {MATE_IN_ONE, {R"(info score mate 1 depth 1 nodes \d+ nps \d+ time \d+ tbhits \d+ pv d1d8 ?)", "bestmove d1d8"}, true},
+    };
     Engine engine;
     for (int threads : {1, 2, 4}) {
         engine.send("setoption name Threads value " + std::to_string(threads));
         engine.send("position startpos");
         ASSERT_FALSE(engine.search("go movetime 50").empty());
-        for (int repeat = 0; repeat < 5; repeat++) {
-            engine.send("position fen " + STALEMATED);
-            EXPECT_EQ(engine.search("go movetime 100"), (Lines{"info score cp 0 depth 0", "bestmove a1a1"}))
-                << threads << " threads";
-            engine.send("position fen " + MATED);
-            EXPECT_EQ(engine.search("go movetime 100"), (Lines{"info score mate 0", "bestmove a1a1"}))
-                << threads << " threads";
-        }
+        for (int repeat = 0; repeat < 3; repeat++)
+            for (const auto& c : cases)
+                for (const std::string go : {"go depth 60", c.timed ? "go movetime 60000" : "go depth 60"}) {
+                    engine.send("position fen " + c.fen);
+                    const Lines out = engine.search(go, PROMPT_MS);
+                    ASSERT_EQ(out.size(), c.expected.size()) << c.fen << ", " << threads << " threads, " << go;
+                    for (size_t i = 0; i < out.size(); i++)
+                        EXPECT_TRUE(std::regex_match(out[i], std::regex(c.expected[i]))) << out[i] << ", " << go;
+                }
     }
 }
 
@@ -109,26 +125,19 @@ TEST(Reliability, RootWithoutLegalMovesAnswersTheEmptyMoveWithAnyThreadCount) {
 TEST(Reliability, ASecondGoLeavesTheRunningSearchItsLimits) {
     Engine engine;
     engine.send("position startpos");
-    const std::string start = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
-    struct Case {
-        std::string first, second;
-        int firstMs;
-    };
     // An info line needs depth 10: a depth-1 search prints none.
-    for (const Case& c : {Case{"go movetime 300", "go depth 1", 300}, Case{"go depth 1", "go movetime 300", 0},
-                          Case{"go infinite", "go depth 1", 0}}) {
-        engine.send(c.first);
-        engine.send(c.second);
-        Lines first, second;
-        ASSERT_TRUE(engine.waitFor("bestmove", PROMPT_MS + c.firstMs, &first)) << c.first << " lost its limits";
-        ASSERT_TRUE(engine.waitFor("bestmove", PROMPT_MS + 300, &second)) << c.second;
-        checkBestMove(start, first.back());
-        checkBestMove(start, second.back());
-        if (c.first == "go depth 1") {
-            EXPECT_EQ(first.size(), 1u) << "the depth-1 search went deeper: " << ::testing::PrintToString(first);
-        }
-        if (c.second == "go depth 1") {
-            EXPECT_EQ(second.size(), 1u) << ::testing::PrintToString(second);
+    for (const auto& [first, second] : {std::pair{"go movetime 300", "go depth 1"},
+                                        {"go depth 1", "go movetime 300"}, {"go infinite", "go depth 1"}}) {
+        engine.send(first);
+        engine.send(second);
+        for (const std::string go : {first, second}) {
+            Lines seen;
+            const int limitMs = go == "go movetime 300" ? 300 : 0;
+            ASSERT_TRUE(engine.waitFor("bestmove", PROMPT_MS + limitMs, &seen)) << go << " lost its limits";
+            checkBestMove(START_FEN, seen.back());
+            if (go == "go depth 1") {
+                EXPECT_EQ(seen.size(), 1u) << "the depth-1 search went deeper: " << ::testing::PrintToString(seen);
+            }
         }
     }
 }
@@ -138,7 +147,6 @@ TEST(Reliability, ASecondGoLeavesTheRunningSearchItsLimits) {
 TEST(Reliability, HugeGoNumbersAreClampedNotWrapped) {
     Engine engine;
     engine.send("position startpos");
-    const std::string start = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
     for (const std::string go : {"go wtime 3000000000 btime 3000000000",
                                  "go wtime 60000 btime 60000 winc 3000000000 binc 3000000000",
                                  "go movetime 3000000000", "go depth 3000000000", "go nodes 99999999999999999999"}) {
@@ -151,7 +159,7 @@ TEST(Reliability, HugeGoNumbersAreClampedNotWrapped) {
         engine.send("stop");
         const Lines out = engine.search("isready", PROMPT_MS);
         ASSERT_FALSE(out.empty()) << go;
-        checkBestMove(start, out.back());
+        checkBestMove(START_FEN, out.back());
     }
 }
 
@@ -180,13 +188,8 @@ TEST(Reliability, GoNodesEndsNearTheCount) {
 // allows: every "bestmove" is legal in the position of its own "go" (the
 // empty move where there is none), and the engine is ready at the end.
 TEST(Reliability, ProtocolStress) {
-    const Lines roots = {START_FEN,
-                         ENDGAME,
-                         STALEMATED,
-                         MATED,
-                         "6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - - 0 1",  // mate in one
-                         "k7/8/8/8/8/8/1r6/K7 w - - 0 1",          // one legal move
-                         "r1bqkb1r/pppp1ppp/2n2n2/4p2Q/2B1P3/8/PPPP1PPP/RNB1K1NR w KQkq - 4 4"};
+    const Lines roots = {START_FEN,   ENDGAME,   STALEMATED, MATED,
+                         MATE_IN_ONE, ONE_REPLY, "r1bqkb1r/pppp1ppp/2n2n2/4p2Q/2B1P3/8/PPPP1PPP/RNB1K1NR w KQkq - 4 4"};
     Engine engine;
     std::mt19937_64 rng(20240612);
     auto chance = [&](int percent) { return int(rng() % 100) < percent; };
@@ -198,43 +201,50 @@ TEST(Reliability, ProtocolStress) {
     int readyAsked = 0, readySeen = 0, answered = 0;
 
     auto take = [&](const std::string& text) {
-        if (text == "readyok") {
-            readySeen++;
-        } else if (text.rfind("bestmove", 0) == 0) {
-            ASSERT_FALSE(pending.empty()) << "bestmove without a go: " << text;
-            TestPosition pos(pending.front());
-            if (legalMoveTexts(*pos).empty())
-                EXPECT_EQ(text, "bestmove a1a1") << pending.front();
-            else
-                checkBestMove(pending.front(), text);
-            pending.pop_front();
-            answered++;
-        }
+        if (text == "readyok") readySeen++;
+        if (text.rfind("bestmove", 0) != 0) return;
+        ASSERT_FALSE(pending.empty()) << "bestmove without a go: " << text;
+        TestPosition pos(pending.front());
+        if (legalMoveTexts(*pos).empty())
+            EXPECT_EQ(text, "bestmove a1a1") << pending.front();
+        else
+            checkBestMove(pending.front(), text);
+        pending.pop_front();
+        answered++;
     };
-    auto drain = [&](int waitMs) {
-        while (auto text = engine.readLine(waitMs)) {
-            take(*text);
-            waitMs = 0;
-        }
+    auto await = [&](const std::string& prefix, int waitMs) {
+        Lines seen;
+        ASSERT_TRUE(engine.waitFor(prefix, waitMs, &seen)) << "no " << prefix << ", " << pending.size() << " pending";
+        for (const std::string& text : seen) take(text);
+    };
+    auto ready = [&](int percent) {
+        if (chance(percent)) engine.send("isready"), readyAsked++;
     };
     auto go = [&]() {
         const int kind = pick(0, 5);
-        std::string command;
-        running = FINITE;
         // Smaller fixed searches in the sanitizer builds, which run the
         // network many times slower, so that the stream stays varied.
-        if (kind == 0) command = "go depth " + std::to_string(pick(1, SANITIZER_SCALE > 1 ? 4 : 7));
-        if (kind == 1) command = "go nodes " + std::to_string(pick(1000, 40000 / SANITIZER_SCALE));
-        if (kind == 2) command = "go movetime " + std::to_string(pick(10, 120));
-        if (kind == 3) command = "go wtime " + std::to_string(pick(200, 3000)) + " btime 3000 winc 10 binc 10";
-        if (kind == 4) command = "go infinite", running = INFINITE;
-        if (kind == 5) command = "go ponder wtime 1000 btime 1000 winc 10 binc 10", running = PONDER;
+        const std::string commands[] = {
+            "go depth " + std::to_string(pick(1, SANITIZER_SCALE > 1 ? 4 : 7)),
+            "go nodes " + std::to_string(pick(1000, 40000 / SANITIZER_SCALE)),
+            "go movetime " + std::to_string(pick(10, 120)),
+            "go wtime " + std::to_string(pick(200, 3000)) + " btime 3000 winc 10 binc 10",
+            "go infinite",
+            "go ponder wtime 1000 btime 1000 winc 10 binc 10"};
+        running = kind == 4 ? INFINITE : kind == 5 ? PONDER : FINITE;
         pending.push_back(root);
-        engine.send(command);
+        engine.send(commands[kind]);
     };
     auto position = [&]() {
         root = roots[rng() % roots.size()];
-        engine.send(root == START_FEN ? "position startpos" : "position fen " + root);
+        engine.send("position fen " + root);
+    };
+    // "stop" reaches the newest search; after it a GUI may already send the
+    // next search.
+    auto stop = [&]() {
+        engine.send("stop");
+        running = FINITE;
+        if (chance(50)) position(), go();
     };
 
     const auto start = std::chrono::steady_clock::now();
@@ -242,48 +252,34 @@ TEST(Reliability, ProtocolStress) {
         if (pending.empty()) {
             if (chance(30)) position();
             if (chance(8)) engine.send("setoption name Threads value " + std::to_string(pick(1, 4)));
-            if (chance(10)) engine.send("isready"), readyAsked++;
+            ready(10);
             go();
         } else if (pending.size() > 1 || running == FINITE) {
-            // Finite searches end by themselves; after "stop" a GUI may
-            // already send the next search.
-            if (chance(15)) engine.send("isready"), readyAsked++;
-            if (chance(30)) {
-                engine.send("stop");  // reaches the newest search
-                running = FINITE;
-                if (chance(50)) position(), go();
-            } else {
-                Lines seen;
-                ASSERT_TRUE(engine.waitFor("bestmove", SEARCH_MS, &seen)) << "a finite search did not end";
-                for (const std::string& text : seen) take(text);
-            }
+            // Finite searches end by themselves.
+            ready(15);
+            if (chance(30))
+                stop();
+            else
+                await("bestmove", SEARCH_MS);
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(pick(0, 30)));
-            if (chance(20)) engine.send("isready"), readyAsked++;
+            ready(20);
             if (running == PONDER && chance(50)) {
                 engine.send("ponderhit");
                 running = FINITE;
             } else {
-                engine.send("stop");
-                running = FINITE;
-                if (chance(50)) position(), go();
+                stop();
             }
         }
-        drain(0);
+        while (auto text = engine.readLine(0)) take(*text);
         ASSERT_FALSE(::testing::Test::HasFatalFailure());
     }
     if (running != FINITE) engine.send("stop");
-    while (!pending.empty()) {
-        Lines seen;
-        ASSERT_TRUE(engine.waitFor("bestmove", SEARCH_MS, &seen)) << pending.size() << " searches unanswered";
-        for (const std::string& text : seen) take(text);
-    }
+    while (!pending.empty() && !::testing::Test::HasFatalFailure()) await("bestmove", SEARCH_MS);
     engine.send("isready");
     readyAsked++;
-    Lines seen;
-    ASSERT_TRUE(engine.waitFor("readyok", PROMPT_MS, &seen));
-    for (const std::string& text : seen) take(text);
-    drain(100);
+    await("readyok", PROMPT_MS);
+    while (auto text = engine.readLine(100)) take(*text);
     EXPECT_EQ(readySeen, readyAsked);
     EXPECT_GE(answered, SANITIZER_SCALE > 1 ? 3 : 10);
 }

@@ -128,26 +128,6 @@ TEST(SearchProtocol, QuitAndEndOfInputDuringAFourThreadSearch) {
     }
 }
 
-// Roots that need no deep search, whatever the limit: the one legal move
-// comes after depth 3 with no info line; a mate in one is announced at depth
-// 1 (a line without seldepth) and played at once.
-TEST(SearchProtocol, SingleReplyAndMateInOneEndAtOnce) {
-    const struct {
-        std::string fen;
-        Lines expected;  // patterns
-    } cases[] = {
-        {"k7/8/8/8/8/8/1r6/K7 w - - 0 1", {"bestmove a1b2"}},
-        {MATE_IN_ONE, {R"(info score mate 1 depth 1 nodes \d+ nps \d+ time \d+ tbhits \d+ pv d1d8 ?)", "bestmove d1d8"}},
-    };
-    Engine engine;
-    for (const auto& c : cases) {
-        engine.send("position fen " + c.fen);
-        const Lines out = engine.search("go depth 60", PROMPT_MS);
-        ASSERT_EQ(out.size(), c.expected.size()) << ::testing::PrintToString(out);
-        for (size_t i = 0; i < out.size(); i++) EXPECT_TRUE(std::regex_match(out[i], std::regex(c.expected[i]))) << out[i];
-    }
-}
-
 // With UCI_Chess960 castling is named as the king taking its rook. In the
 // first root the king already stands on g1: castling only moves the rook,
 // to the attacked f1, and is the one legal move. In the last, castling into
