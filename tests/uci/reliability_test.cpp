@@ -1,13 +1,15 @@
 // The engine driven the way GUIs and match managers drive it: stalemate
-// traps checked against Stockfish, roots without legal moves, a "go" sent
-// before the last "bestmove", out-of-range numbers, node limits, and a
-// random but GUI-legal stream of commands.
+// traps checked against Stockfish, roots that leave no choice, a "go" sent
+// before the last "bestmove", searches that only end on request (also with
+// out-of-range numbers), node limits, and a random but GUI-legal stream of
+// commands.
 
 #include <gtest/gtest.h>
 
 #include <deque>
 #include <random>
 #include <regex>
+#include <thread>
 
 #include "engine_session.h"
 
@@ -20,6 +22,7 @@ const std::string STALEMATED = "7k/5Q2/6K1/8/8/8/8/8 b - - 0 1";
 const std::string MATED = "7k/6Q1/6K1/8/8/8/8/8 b - - 0 1";
 const std::string ONE_REPLY = "k7/8/8/8/8/8/1r6/K7 w - - 0 1";
 const std::string MATE_IN_ONE = "6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - - 0 1";
+const std::string AFTER_E4 = "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq - 0 1";
 
 // Stockfish's verdict on each position: mate in N (negative when mated),
 // or 0 when it finds no mate.
@@ -142,25 +145,55 @@ TEST(Reliability, ASecondGoLeavesTheRunningSearchItsLimits) {
     }
 }
 
-// Numbers beyond their field's range are clamped to it, never wrapped into
-// short or negative limits: each of these searches runs until "stop".
-TEST(Reliability, HugeGoNumbersAreClampedNotWrapped) {
+// Searches without an end of their own: infinite ones, pondering (even
+// past the whole clock) and those whose numbers are too large for their
+// fields, which are clamped, never wrapped into short or negative limits.
+// Each runs until released, even after announcing a mate, answers "isready"
+// meanwhile, and names its move at once after "stop" or "ponderhit".
+TEST(Reliability, UnboundedSearchesRunUntilReleased) {
+    const struct {
+        std::string fen, go;
+        int waitMs;
+        std::string release, announced, move;  // announced: the start of an info line due meanwhile
+    } cases[] = {
+        {START_FEN, "go infinite", 500, "stop", "", ""},
+        {MATE_IN_ONE, "go infinite", 300, "stop", "info score mate 1 ", "d1d8"},
+        {AFTER_E4, "go ponder wtime 1000 btime 1000", 1500, "ponderhit", "", ""},
+        {START_FEN, "go wtime 3000000000 btime 3000000000", 300, "stop", "", ""},
+        {START_FEN, "go wtime 60000 btime 60000 winc 3000000000 binc 3000000000", 300, "stop", "", ""},
+        {START_FEN, "go movetime 3000000000", 300, "stop", "", ""},
+        {START_FEN, "go depth 3000000000", 300, "stop", "", ""},
+        {START_FEN, "go nodes 99999999999999999999", 300, "stop", "", ""},
+    };
     Engine engine;
-    engine.send("position startpos");
-    for (const std::string go : {"go wtime 3000000000 btime 3000000000",
-                                 "go wtime 60000 btime 60000 winc 3000000000 binc 3000000000",
-                                 "go movetime 3000000000", "go depth 3000000000", "go nodes 99999999999999999999"}) {
-        engine.send(go);
-        Lines early;
-        if (engine.waitFor("bestmove", 300, &early)) {
-            ADD_FAILURE() << "'" << go << "' answered at once: " << early.back();
-            continue;
+    for (const auto& c : cases) {
+        engine.send("position fen " + c.fen);
+        engine.send(c.go);
+        Lines seen;
+        for (const auto start = std::chrono::steady_clock::now(); msSince(start) < c.waitMs;)
+            if (auto line = engine.readLine(int(c.waitMs - msSince(start)))) seen.push_back(*line);
+        engine.send("isready");
+        ASSERT_TRUE(engine.waitFor("readyok", PROMPT_MS, &seen)) << c.go;
+        EXPECT_TRUE(withPrefix(seen, "bestmove").empty()) << c.fen << ": '" << c.go << "' ended before " << c.release;
+        if (!c.announced.empty()) {
+            EXPECT_FALSE(withPrefix(seen, c.announced).empty()) << c.fen;
         }
-        engine.send("stop");
-        const Lines out = engine.search("isready", PROMPT_MS);
-        ASSERT_FALSE(out.empty()) << go;
-        checkBestMove(START_FEN, out.back());
+        engine.send(c.release);
+        const auto best = engine.waitFor("bestmove", PROMPT_MS);
+        ASSERT_TRUE(best) << "no bestmove after " << c.release << " of '" << c.go << "'";
+        const std::string move = checkBestMove(c.fen, *best);
+        if (!c.move.empty()) {
+            EXPECT_EQ(move, c.move);
+        }
     }
+    // A ponderhit before the time is used up turns the search into a normal
+    // one: it ends on its own clock.
+    engine.send("position fen " + AFTER_E4);
+    engine.send("go ponder wtime 1000 btime 1000");
+    engine.send("ponderhit");
+    const auto best = engine.waitFor("bestmove", 1000 + PROMPT_MS);
+    ASSERT_TRUE(best) << "no bestmove after an early ponderhit";
+    checkBestMove(AFTER_E4, *best);
 }
 
 // "go nodes N" alone ends by itself once the threads have searched about N
