@@ -95,21 +95,17 @@ inline std::string checkBestMove(const std::string& fen, const std::string& line
     return w[1];
 }
 
-// The fields of an "info" line by keyword; "pv" holds the moves.
+// The fields of an "info" line by keyword ("cp" or "mate" for the score);
+// "pv" holds the moves.
 inline std::map<std::string, std::string> infoFields(const std::string& line) {
     std::map<std::string, std::string> fields;
     const Lines w = words(line);
-    for (size_t i = 1; i < w.size(); i++) {
+    for (size_t i = 1; i + 1 < w.size(); i++) {
         if (w[i] == "pv") {
-            std::string moves;
-            for (size_t j = i + 1; j < w.size(); j++) moves += (moves.empty() ? "" : " ") + w[j];
-            fields["pv"] = moves;
+            for (size_t j = i + 1; j < w.size(); j++) fields["pv"] += (j > i + 1 ? " " : "") + w[j];
             break;
         }
-        if (w[i] == "score" && i + 2 < w.size()) {
-            fields[w[i + 1]] = w[i + 2];  // "cp" or "mate"
-            i += 2;
-        } else if (i + 1 < w.size()) {
+        if (w[i] != "score") {
             fields[w[i]] = w[i + 1];
             i++;
         }

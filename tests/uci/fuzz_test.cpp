@@ -131,26 +131,22 @@ private:
     }
 
     std::string positionLine() {
-        switch (pick(8)) {
+        // FENs cut short come from mutate().
+        switch (pick(7)) {
         case 0:
             return "position startpos" + (chance(85) ? " moves" + game(START_FEN, pick(120)) : "");
         case 1: {
             const std::string fen = gameFen();
             return "position fen " + fen + (chance(70) ? " moves" + game(fen, pick(40)) : "");
         }
-        case 2: {
-            // A prefix of a good FEN, cut anywhere.
-            const std::string fen = gameFen();
-            return "position fen " + fen.substr(0, pick(int(fen.size()) + 1)) + (chance(50) ? " moves e2e4" : "");
-        }
-        case 3:
+        case 2:
             return "position fen " + fenGarbage() + (chance(50) ? " moves" + game(START_FEN, pick(4)) : "");
-        case 4: {
+        case 3: {
             std::string line = chance(50) ? "position startpos moves" : "position fen " + gameFen() + " moves";
             for (int n = pick(12); n > 0; n--) line += " " + moveWord();
             return line;
         }
-        case 5: {
+        case 4: {
             // Long games: knights to and fro past the end of the key history.
             std::string line = chance(50) ? std::string("position startpos moves")
                                           : "position fen rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - " +
@@ -158,7 +154,7 @@ private:
             for (int n = 100 + pick(400); n > 0; n--) line += " g1f3 g8f6 f3g1 f6g8";
             return line;
         }
-        case 6: {
+        case 5: {
             static const std::vector<std::string> odd = {
                 "position", "position moves e2e4", "position fen", "position fen moves", "position startpos e2e4 e7e5",
                 "position startpos moves", "position fen 8/8/8/8/8/8/8/8 w - - 0 1", "position  startpos   moves  e2e4",
