@@ -14,22 +14,19 @@ dir=build-tests/windows
 exe=$dir/velmora.exe
 export WINEDEBUG=-all WINEPREFIX="$PWD/$dir/wineprefix"
 
-checks="banner perft search tablebase"
 pass() { echo "PASS windows $1"; }
 fail() { echo "FAIL windows $1: $2"; }
-failAll() {
-  for check in $checks; do fail $check "$1"; done
-  exit 1
-}
 
 mkdir -p "$dir"
 if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || ! command -v wine >/dev/null; then
-  failAll "mingw-w64 or wine missing (tools/setup.sh installs them)"
+  for check in banner perft search tablebase; do fail $check "mingw-w64 or wine missing (tools/setup.sh installs them)"; done
+  exit 1
 fi
 if ! cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=tools/mingw-w64.cmake -DVELMORA_TESTS=OFF >"$dir/build.log" 2>&1 ||
    ! ninja -C "$dir" velmora >>"$dir/build.log" 2>&1; then
   tail -20 "$dir/build.log"
-  failAll "the Windows build failed"
+  for check in banner perft search tablebase; do fail $check "the Windows build failed"; done
+  exit 1
 fi
 
 # Runs the engine on the commands (one per argument), waits until a line
