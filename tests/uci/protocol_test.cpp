@@ -172,13 +172,15 @@ TEST(ProtocolTest, SetoptionClampsAndReports) {
         // Each network load is reported, and a refusal names the file.
         {"setoption name NetFile value <empty>", {}},
         {"setoption name NetFile value", {}},
-        {"setoption name NetFile value " + truncated, {"Net read", "info string NetFile not found/correct: " + truncated + UNABLE}},
+        {"setoption name NetFile value " + truncated,
+         {"Net read", "info string NetFile not found/correct: " + truncated + UNABLE}},
         {"setoption name NetFile value " + longer, {"Net read", "info string NetFile not found/correct: " + longer + UNABLE}},
         {"setoption name NetFile value my net.nnue", {"info string NetFile not found/correct: my net.nnue" + UNABLE}},
         {"setoption name NetFile value " + DEFAULT_NET, {"Net read", "info string NetFile used : " + DEFAULT_NET}},
         {"setoption name NetFile value /no/such.nnue", {"info string NetFile not found/correct: /no/such.nnue" + UNABLE}},
         {"setoption name NetFile value <empty>", {}},  // after a failed load
-        {"go depth 1", {"info string NetFile not found/correct: <empty>. Unable to calculate the best move for the position."}},
+        {"go depth 1",
+         {"info string NetFile not found/correct: <empty>. Unable to calculate the best move for the position."}},
     });
 }
 
@@ -190,12 +192,14 @@ TEST(ProtocolTest, RepliesToCommands) {
     const std::string noFile = "There seems to be a problem with the perftFile. check of the move generator not executed";
     const TempDir dir;
     // Lines after "full" are not checked.
-    const std::string good = tempFile(dir, "good", START + " ;2 ;400\n" + kiwipete + " ;1 ;48\n\nfull\n" + START + " ;1 ;9\n");
+    const std::string good =
+        tempFile(dir, "good", START + " ;2 ;400\n" + kiwipete + " ;1 ;48\n\nfull\n" + START + " ;1 ;9\n");
     // A wrong count, a malformed line and a bad FEN: every line is still checked.
-    const std::string bad = tempFile(dir, "bad", START + " ;2 ;401\n" + START + " ;x ;400\n" + "8/8/8/8/8/8/8/8 w - - 0 1 ;1 ;0\n" +
-                                                 START + " ;1 ;20\n");
-    const std::string allDepths = tempFile(dir, "allDepths", matedLine + START +
-                                           ";D1 20;D2 401;D3 8902;D4 197281;D5 4865609;D6 119060324\n" + START + ";D1 20;D2 400\n");
+    const std::string bad = tempFile(dir, "bad", START + " ;2 ;401\n" + START + " ;x ;400\n" +
+                                                     "8/8/8/8/8/8/8/8 w - - 0 1 ;1 ;0\n" + START + " ;1 ;20\n");
+    const std::string allDepths =
+        tempFile(dir, "allDepths", matedLine + START + ";D1 20;D2 401;D3 8902;D4 197281;D5 4865609;D6 119060324\n" +
+                                       START + ";D1 20;D2 400\n");
     const std::string allGood = tempFile(dir, "allGood", matedLine);
     const std::string afterE4 = "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR";
     expectReplies({
@@ -214,7 +218,8 @@ TEST(ProtocolTest, RepliesToCommands) {
         {"   ", {"Unknown command"}},
         {"help",
          {"supported UCI commands 'uci' 'ucinewgame' 'position' 'go' 'ponderhit' 'stop 'quit' 'setoption' 'isready'",
-          "other commands 'perft depth', default depth=6, change board with 'position'; 'showboard' shows the current board"}},
+          "other commands 'perft depth', default depth=6, change board with 'position'; "
+          "'showboard' shows the current board"}},
         // "perft" keeps its last depth and refuses bad ones.
         {"perft 4", perft(START_BOARD, "4  197281")},
         {"perft", perft(START_BOARD, "4  197281")},
@@ -236,7 +241,8 @@ TEST(ProtocolTest, RepliesToCommands) {
         {"showboard", diagram(START_BOARD)},
         // Perft files; the FEN field is echoed as written, with the blank before ';'.
         {"rtest " + good,
-         {"1; " + START + " ; 2; 400; 400; *", "1; " + kiwipete + " ; 1; 48; 48; *", "Results of the perft checks is OK: 1"}},
+         {"1; " + START + " ; 2; 400; 400; *", "1; " + kiwipete + " ; 1; 48; 48; *",
+          "Results of the perft checks is OK: 1"}},
         {"rtest " + bad,
          {"0; " + START + " ; 2; 401; 400; *", "info string perft file line 2 is malformed: " + START + " ;x ;400",
           "info string perft file line 3 has a bad FEN (*", "1; *", "Results of the perft checks is OK: 0"}},

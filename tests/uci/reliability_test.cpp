@@ -161,7 +161,8 @@ TEST(Reliability, StalemateTrapsAgreeWithStockfish) {
                 TestPosition pos(traps[i]);
                 ASSERT_TRUE(playText(*pos, best)) << where;
                 if (verdict[i] > 0) {
-                    EXPECT_FALSE(legalMoveTexts(*pos).empty() && !isInCheck(*pos)) << where << ": " << best << " stalemates a forced mate";
+                    EXPECT_FALSE(legalMoveTexts(*pos).empty() && !isInCheck(*pos))
+                        << where << ": " << best << " stalemates a forced mate";
                 }
             }
     }
@@ -184,7 +185,9 @@ TEST(Reliability, RootsWithoutChoiceAnswerAtOnceWithAnyThreadCount) {
         {STALEMATED, {"info score cp 0 depth 0", "bestmove a1a1"}, true},
         {MATED, {"info score mate 0", "bestmove a1a1"}, true},
         {ONE_REPLY, {"bestmove a1b2"}, false},
-        {MATE_IN_ONE, {R"(info score mate 1 depth 1 nodes \d+ nps \d+ time \d+ tbhits \d+ pv d1d8 ?)", "bestmove d1d8"}, true},
+        {MATE_IN_ONE,
+         {R"(info score mate 1 depth 1 nodes \d+ nps \d+ time \d+ tbhits \d+ pv d1d8 ?)", "bestmove d1d8"},
+         true},
         {"k4r2/8/8/8/8/7p/7P/6KR w H - 0 1", {"bestmove g1h1"}, false},
     };
     Engine engine;
@@ -253,7 +256,7 @@ TEST(Reliability, UnboundedSearchesRunUntilReleased) {
         engine.send(c.go);
         Lines seen;
         for (const auto start = std::chrono::steady_clock::now(); msSince(start) < c.waitMs;)
-            if (auto line = engine.readLine(int(c.waitMs - msSince(start)))) seen.push_back(*line);
+            if (auto text = engine.readLine(int(c.waitMs - msSince(start)))) seen.push_back(*text);
         engine.send("isready");
         ASSERT_TRUE(engine.waitFor("readyok", PROMPT_MS, &seen)) << c.go;
         EXPECT_TRUE(withPrefix(seen, "bestmove").empty()) << c.fen << ": '" << c.go << "' ended before " << c.release;
