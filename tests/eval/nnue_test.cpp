@@ -152,7 +152,8 @@ TEST(Network, IncrementalAccumulatorEqualsTheSumAndAvx2EqualsScalar) {
                         << positionToFen(pos) << " ply " << depth << " impl " << impl;
 #if defined(__AVX2__)
                     if (impl) {
-                        ASSERT_EQ(nnue::evaluateAvx2(pos, depth), nnue::evaluateScalar(pos, depth)) << positionToFen(pos);
+                        ASSERT_EQ(nnue::evaluateAvx2(pos, depth), nnue::evaluateScalar(pos, depth))
+                            << positionToFen(pos);
                     }
 #endif
                     checks++;

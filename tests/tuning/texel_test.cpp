@@ -136,11 +136,8 @@ TEST_F(Tuner, LocalSearchUndoesAPlantedChange) {
     struct Case {
         const char* what;
         Score* values;
-        int count;
-        int kind;
-        int stepIndex;
-        bool plainTarget;
-        bool mirrored;
+        int count, kind, stepIndex;
+        bool plainTarget, mirrored;
         Score plant;
     };
     Score* rookRank = &pieceSquareScore[ROOK_T][56];
