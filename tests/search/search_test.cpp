@@ -6,10 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,10 +15,7 @@
 #include "board/makemove.h"
 #include "board/movegen.h"
 #include "eval/evaluate.h"
-#include "eval/netbuild.h"
-#include "eval/nnue.h"
 #include "platform/clock.h"
-#include "platform/output.h"
 #include "search/movepick.h"
 #include "search/search.h"
 #include "search/threads.h"
@@ -222,39 +217,27 @@ TEST(Search, WithoutSelectivityMatchesMinimax) {
 // the mate, with them within a few plies more. No depth may claim a faster
 // mate than there is.
 TEST(Search, MateScoresAreExactDistances) {
-    struct Case {
-        const char* fen;
-        int plies;  // to the mate, negative when the side to move is mated
-        bool selective, plain;  // which searches are asked
+    const std::pair<const char*, int> cases[] = {  // plies to the mate, negative when the side to move is mated
+        {"6k1/5ppp/8/8/8/8/8/R5K1 w - - 0 1", 1},
+        {"k7/8/2K5/8/8/8/8/7R w - - 0 1", 3},
+        {"kbK5/pp6/RP6/8/8/8/8/8 b - - 0 1", -2},
+        {"k4r2/1R4pb/1pQp1n1p/3P4/5p1P/3P2P1/r1q1R2K/8 w - - 0 1", 5},
+        {"8/6pp/3q1p2/3n1k2/1P6/3NQ2P/5PP1/6K1 w - - 0 1", 5},
+        {"r3k2r/pbp2pp1/3b1n2/1p6/3P3p/1B2N1Pq/PP1PQP1P/R1B2RK1 b kq - 0 1", 5},
     };
-    const Case cases[] = {
-        {"6k1/5ppp/8/8/8/8/8/R5K1 w - - 0 1", 1, true, true},
-        {"k7/8/2K5/8/8/8/8/7R w - - 0 1", 3, true, true},
-        {"kbK5/pp6/RP6/8/8/8/8/8 b - - 0 1", -2, true, true},
-        // Two sacrifices the pruning hides for many plies.
-        {"kbK5/pp6/1P6/8/8/8/8/R7 w - - 0 1", 3, false, true},
-        {"2rr3k/pp3pp1/1nnqbN1p/3pN3/2pP4/2P3Q1/PPB4P/R4RK1 w - - 0 1", 3, false, true},
-        {"k4r2/1R4pb/1pQp1n1p/3P4/5p1P/3P2P1/r1q1R2K/8 w - - 0 1", 5, true, true},
-        {"8/6pp/3q1p2/3n1k2/1P6/3NQ2P/5PP1/6K1 w - - 0 1", 5, true, true},
-        {"r3k2r/pbp2pp1/3b1n2/1p6/3P3p/1B2N1Pq/PP1PQP1P/R1B2RK1 b kq - 0 1", 5, true, true},
-        {"r3r2k/2R3pp/pp1q1p2/8/3P3R/7P/PP3PP1/3Q2K1 w - - 0 1", 7, true, false},
-        {"r6k/p1Q4p/2p1b1rq/4p3/B3P3/4P3/PPP3P1/4RRK1 b - - 0 1", 9, true, false},
-        {"3q1rk1/p4pp1/2pb3p/3p4/6Pr/1PNQ4/P1PB1PP1/4RRK1 b - - 0 1", 9, true, false},
-    };
-    for (const Case& c : cases) {
-        const int plies = std::abs(c.plies);
-        const int expected = c.plies > 0 ? MATE_VALUE - plies : plies - MATE_VALUE;
+    for (const auto& [fen, mate] : cases) {
+        const int plies = std::abs(mate);
+        const int expected = mate > 0 ? MATE_VALUE - plies : plies - MATE_VALUE;
         for (bool off : {true, false}) {
-            if (off ? !c.plain : !c.selective) continue;
-            Searcher s(c.fen, off);
+            Searcher s(fen, off);
             s.prepare(0);
             int score = 0, depth = 0;
             while (score != expected && depth < (off ? plies : plies + 8)) {
                 score = alphaBeta(0, ++depth, -SCORE_INFINITE, SCORE_INFINITE, s.pos());
-                EXPECT_TRUE(c.plies > 0 ? score <= expected : score >= expected)
-                    << c.fen << " claims " << score << " at depth " << depth;
+                EXPECT_TRUE(mate > 0 ? score <= expected : score >= expected)
+                    << fen << " claims " << score << " at depth " << depth;
             }
-            EXPECT_EQ(score, expected) << c.fen << (off ? " without selectivity" : "") << " by depth " << depth;
+            EXPECT_EQ(score, expected) << fen << (off ? " without selectivity" : "") << " by depth " << depth;
         }
     }
 }
@@ -282,21 +265,39 @@ TEST(Search, MateScoresThroughTheHashTable) {
     EXPECT_EQ(mated.pos().searchNodes - before, 1u);
 }
 
-TEST(Search, StalemateAndInsufficientMaterialDraws) {
-    // Stalemated and mated at the root and below it.
-    Searcher s("7k/5Q2/6K1/8/8/8/8/8 b - - 0 1");
-    EXPECT_EQ(s.search(3), 0);
-    EXPECT_EQ(s.search(3, -SCORE_INFINITE, SCORE_INFINITE, 3), 0);
-    s.set("7k/6Q1/6K1/8/8/8/8/8 b - - 0 1");
-    EXPECT_EQ(s.search(3), -MATE_VALUE);
-    EXPECT_EQ(s.search(3, -SCORE_INFINITE, SCORE_INFINITE, 3), 3 - MATE_VALUE);
-    // King and bishop against king and knight is a draw below the root; a
-    // rook instead of the bishop is not.
-    s.set("8/8/3nk3/8/8/3BK3/8/8 w - - 0 1");
-    EXPECT_EQ(s.search(4, -SCORE_INFINITE, SCORE_INFINITE, 2), 0);
-    EXPECT_EQ(s.search(4), 0);
-    s.set("8/8/3nk3/8/8/3RK3/8/8 w - - 0 1");
-    EXPECT_GT(s.search(4, -SCORE_INFINITE, SCORE_INFINITE, 2), 100);
+// Draws and mates at the root and below it (the position searched as if
+// reached at that ply), each value within [low, high] for the window given.
+// The fifty-move rule: a node reached with rule50 at 100 or more is a draw
+// whatever the window, unless the side to move is mated.
+TEST(Search, StalemateFiftyMoveAndInsufficientMaterialDraws) {
+    const struct {
+        const char* fen;
+        int ply, depth, low, high;
+        int alpha = -SCORE_INFINITE, beta = SCORE_INFINITE;
+    } cases[] = {
+        // Stalemated and mated.
+        {"7k/5Q2/6K1/8/8/8/8/8 b - - 0 1", 0, 3, 0, 0},
+        {"7k/6Q1/6K1/8/8/8/8/8 b - - 0 1", 3, 3, 3 - MATE_VALUE, 3 - MATE_VALUE},
+        // King and bishop against king and knight is a draw below the root;
+        // a rook instead of the bishop is not.
+        {"8/8/3nk3/8/8/3BK3/8/8 w - - 0 1", 2, 4, 0, 0},
+        {"8/8/3nk3/8/8/3RK3/8/8 w - - 0 1", 2, 4, 101, SCORE_INFINITE},
+        // Black to move with the clock at 99: every move leaves White, a
+        // rook up, in a drawn position. A null window above the draw fails
+        // low, but not below the draw.
+        {"4k3/8/8/8/8/8/3R4/4K3 b - - 99 80", 0, 4, 0, 0},
+        {"5k2/8/8/8/8/8/3R4/4K3 w - - 100 81", 1, 3, 0, 10, 10, 11},
+        // A mate delivered with the clock reaching 100 is still a mate; a
+        // check the king escapes is a draw.
+        {"6k1/5ppp/8/8/8/8/8/R5K1 w - - 99 80", 0, 3, MATE_VALUE - 1, MATE_VALUE - 1},
+        {"R5k1/5ppp/8/8/8/8/8/6K1 b - - 100 81", 1, 3, 1 - MATE_VALUE, 1 - MATE_VALUE, 5, 6},
+        {"R5k1/5pp1/8/8/8/8/8/6K1 b - - 100 81", 1, 3, 0, 0, 5, 6},
+    };
+    for (const auto& c : cases) {
+        Searcher s(c.fen);
+        const int v = s.search(c.depth, c.alpha, c.beta, c.ply);
+        EXPECT_TRUE(v >= c.low && v <= c.high) << c.fen << " at ply " << c.ply << ": " << v;
+    }
 }
 
 // A position repeated inside the search line is a draw at once (+1 or -1
@@ -336,40 +337,8 @@ TEST(Search, RepetitionDraws) {
         s.prepare(0);
         s.play("g1f3", 0);
         const int v = -alphaBeta(1, 2, -SCORE_INFINITE, SCORE_INFINITE, pos);
-        if (earlier == 1) {
-            EXPECT_GT(v, 200) << "one earlier occurrence is not a draw";
-        } else {
-            EXPECT_TRUE(v == 1 || v == -1) << "two earlier occurrences are: " << v;
-        }
+        // One earlier occurrence is not a draw, two are.
+        EXPECT_TRUE(earlier == 1 ? v > 200 : v == 1 || v == -1) << earlier << " earlier occurrences: " << v;
     }
 }
 
-// The fifty-move rule: a node reached with rule50 at 100 or more is a draw
-// whatever the window, unless the side to move is mated.
-TEST(Search, FiftyMoveDraws) {
-    // Black to move with the clock at 99: any quiet move leaves White,
-    // a rook up, in a drawn position.
-    Searcher s("4k3/8/8/8/8/8/3R4/4K3 b - - 99 80");
-    Position& pos = s.pos();
-    s.prepare(0);
-    s.play("e8f8", 0);
-    ASSERT_EQ(pos.rule50, 100);
-    EXPECT_EQ(alphaBeta(1, 3, -SCORE_INFINITE, SCORE_INFINITE, pos), 0);
-    const int v = alphaBeta(1, 3, 10, 11, pos);
-    EXPECT_LE(v, 10) << "a null window above the draw must fail low";
-    EXPECT_GE(v, 0) << "but not below the draw";
-    // The same from the root: every black move draws at once.
-    ttClear();
-    EXPECT_EQ(s.search(4), 0);
-
-    // A mate delivered with the clock reaching 100 is still a mate; a check
-    // the king escapes is a draw.
-    s.set("6k1/5ppp/8/8/8/8/8/R5K1 w - - 99 80");
-    EXPECT_EQ(s.search(3), MATE_VALUE - 1);
-    s.set("6k1/5pp1/8/8/8/8/8/R5K1 w - - 99 80");
-    EXPECT_EQ(s.search(3), 0);
-    s.prepare(0);
-    s.play("a1a8", 0);
-    ASSERT_TRUE(pos.plyStack[1].inCheck);
-    EXPECT_EQ(alphaBeta(1, 3, 5, 6, pos), 0);
-}

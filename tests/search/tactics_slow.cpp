@@ -19,7 +19,6 @@ namespace {
 struct Problem {
     std::string fen;  // the four EPD fields
     std::vector<std::string> best;
-    std::string id;
 };
 
 // Lines "<placement> <side> <castling> <ep> bm <move>...; id "<name>";".
@@ -27,21 +26,17 @@ std::vector<Problem> readSuite(const std::string& path) {
     std::vector<Problem> suite;
     std::ifstream in(path);
     for (std::string line; std::getline(in, line);) {
-        if (line.empty()) continue;
         std::istringstream words(line);
         Problem p;
         std::string w;
         for (int i = 0; i < 4 && words >> w; i++) p.fen += (i ? " " : "") + w;
-        words >> w;
+        if (!(words >> w)) continue;  // an empty line
         EXPECT_EQ(w, "bm") << line;
         while (words >> w) {
-            const bool last = w.back() == ';';
-            if (last) w.pop_back();
             p.best.push_back(w);
-            if (last) break;
+            if (w.back() == ';') break;
         }
-        const size_t quote = line.find("id \"");
-        if (quote != std::string::npos) p.id = line.substr(quote + 4, line.find('"', quote + 4) - quote - 4);
+        if (!p.best.empty()) p.best.back().pop_back();  // the ';'
         suite.push_back(p);
     }
     return suite;
@@ -60,7 +55,7 @@ int solvedAt(const std::vector<Problem>& suite, int depth) {
         std::istringstream reply(engine.waitFor("bestmove", 600000).value_or(""));
         std::string word, move;
         reply >> word >> move;
-        EXPECT_EQ(word, "bestmove") << p.id << ": no answer";
+        EXPECT_EQ(word, "bestmove") << p.fen << ": no answer";
         for (const std::string& b : p.best) solved += move == b;
     }
     engine.send("quit");
@@ -76,8 +71,8 @@ TEST(SearchTactics, WinAtChessSuiteAtDepths8And12) {
     // Every listed move must be legal where it is listed.
     for (const Problem& p : suite) {
         TestPosition t(p.fen + " 0 1");
-        ASSERT_FALSE(p.best.empty()) << p.id;
-        for (const std::string& m : p.best) EXPECT_FALSE(isNoMove(parseLegalMove(m, 0, *t))) << p.id << " " << m;
+        ASSERT_FALSE(p.best.empty()) << p.fen;
+        for (const std::string& m : p.best) EXPECT_FALSE(isNoMove(parseLegalMove(m, 0, *t))) << p.fen << " " << m;
     }
 
     const int n = int(suite.size());

@@ -15,6 +15,8 @@ struct TwoThreads {
     TwoThreads() {
         initEngineForTests();
         setThreadCount(2);
+        resetLimits();
+        searchStartMs = nowMs();
     }
     ~TwoThreads() {
         setThreadCount(0);
@@ -30,8 +32,6 @@ struct TwoThreads {
 TEST(SearchThreads, ALateWorkerLeavesReadyToStopSet) {
     TwoThreads scope;
     setPositionFromFen(START_FEN, rootPosition);
-    resetLimits();
-    searchStartMs = nowMs();
     softTimeMs = hardTimeMs = 1 << 30;
     worker& late = *threads[1];
     late.takeRootPosition(rootPosition);
@@ -46,8 +46,6 @@ TEST(SearchThreads, ALateWorkerLeavesReadyToStopSet) {
 TEST(SearchThreads, EachSearchStartsFromDepthZero) {
     TwoThreads scope;
     ASSERT_TRUE(setPositionFromFen("7k/6Q1/6K1/8/8/8/8/8 b - - 0 1", rootPosition));  // mated: nobody searches
-    resetLimits();
-    searchStartMs = nowMs();
     for (auto& t : threads) t->searchDepth = 40;
     startSearch(rootPosition);
     waitIdle(*threads[0]);

@@ -20,16 +20,18 @@ struct Budget {
 };
 
 // One allocation for White from a fresh set of limits.
-Budget allocate(int time, int inc, int stage, bool newGame, float incFactor = 1.37f, int togo = 0) {
+// A negative togo: no "movestogo".
+Budget allocate(int time, int inc, int stage, bool newGame, int togo = -1, int moveTimeMs = 0) {
     initEngineForTests();
     setPositionFromFen(START_FEN, rootPosition);
     resetLimits();
     clockTime[WHITE] = time;
     clockInc[WHITE] = inc;
-    if (togo) movesToGo = togo, movesToGoGiven = true;
+    if (togo >= 0) movesToGo = togo, movesToGoGiven = true;
+    moveTime = moveTimeMs;
     gameStage = stage;
     newGameFlag = newGame;
-    incrementFactor = incFactor;
+    incrementFactor = 1.37f;
     allocateTime();
     return {softTimeMs, hardTimeMs, timeFactor};
 }
@@ -49,35 +51,40 @@ struct Defaults {
 // Budgets worked out from the allocation rules: the first search of a game
 // (movestogo from the stage, the increment factor from the clock), short
 // clocks, an increment larger than the clock (halved, factor 5), movestogo
-// (one move left; four moves, whose 40 ms floor the time left caps), ponder
-// and thread-count shares, an unknown stage.
+// (one move left; four moves, whose 40 ms floor the time left caps; zero,
+// read as none instead of dividing by zero), ponder and thread-count shares,
+// an unknown stage, and "movetime", which is the hard limit.
 TEST(TimeAllocation, Budgets) {
     const struct {
         int time, inc, stage;
         bool newGame;
-        int togo, threads;
+        int togo, threads;  // togo -1: none given
         bool ponder;
         int soft, hard;
         float factor;
+        int moveTime = 0;
     } cases[] = {
-        {900000, 0, 0, true, 0, 1, false, 14850, 74250, 1.0f},
+        {900000, 0, 0, true, -1, 1, false, 14850, 74250, 1.0f},
+        {10000, 0, 30, false, -1, 1, false, 299, 1495, 1.0f},
         {10000, 0, 30, false, 0, 1, false, 299, 1495, 1.0f},
-        {1000, 1000, 30, true, 0, 1, false, 449, 450, 5.0f},
-        {60000, 1000, 0, true, 0, 1, false, 1864, 9320, 1.0f},
+        {1000, 1000, 30, true, -1, 1, false, 449, 450, 5.0f},
+        {60000, 1000, 0, true, -1, 1, false, 1864, 9320, 1.0f},
         {5000, 0, 60, false, 1, 1, false, 3650, 4900, 1.0f},
         {120, 0, 60, false, 4, 1, false, 21, 22, 1.0f},
         {2000, 0, 60, false, 4, 1, false, 365, 950, 1.0f},
-        {10000, 0, 30, false, 0, 1, true, int(454 * (0.66f * 1.1f)), -1, 1.0f},
-        {10000, 0, 30, false, 0, 8, false, int(454 * 0.76f), -1, 1.0f},
-        {10000, 0, 1024, false, 0, 1, false, int(10000 / 30 * (0.66f * 1.4f)), -1, 1.0f},
+        {10000, 0, 30, false, -1, 1, true, int(454 * (0.66f * 1.1f)), -1, 1.0f},
+        {10000, 0, 30, false, -1, 8, false, int(454 * 0.76f), -1, 1.0f},
+        {10000, 0, 1024, false, -1, 1, false, int(10000 / 30 * (0.66f * 1.4f)), -1, 1.0f},
+        {900000, 0, 30, false, -1, 1, false, 5000, 500, 1.0f, 500},
     };
     for (const auto& c : cases) {
         Defaults d;
         threadCount = c.threads;
         ponderEnabled = c.ponder;
-        const Budget b = allocate(c.time, c.inc, c.stage, c.newGame, 1.37f, c.togo);
+        const Budget b = allocate(c.time, c.inc, c.stage, c.newGame, c.togo, c.moveTime);
         const std::string where = std::to_string(c.time) + "+" + std::to_string(c.inc) + " stage " +
-                                  std::to_string(c.stage) + " togo " + std::to_string(c.togo);
+                                  std::to_string(c.stage) + " togo " + std::to_string(c.togo) + " movetime " +
+                                  std::to_string(c.moveTime);
         EXPECT_EQ(b.soft, c.soft) << where;
         if (c.hard >= 0) {
             EXPECT_EQ(b.hard, c.hard) << where;
@@ -93,25 +100,6 @@ TEST(TimeAllocation, Budgets) {
     EXPECT_FLOAT_EQ(incrementFactor, 1.37f);
     allocate(10000, 0, 1024, false);
     EXPECT_EQ(movesToGo, 30);
-}
-
-// "movestogo 0" is read as no movestogo instead of dividing by zero;
-// "movetime" is the hard limit.
-TEST(TimeAllocation, MovesToGoZeroAndMoveTime) {
-    Defaults d;
-    resetLimits();
-    clockTime[WHITE] = 10000;
-    movesToGo = 0;
-    movesToGoGiven = true;
-    gameStage = 30;
-    allocateTime();
-    EXPECT_EQ(softTimeMs, 299);
-    EXPECT_EQ(hardTimeMs, 1495);
-    resetLimits();
-    moveTime = 500;
-    allocateTime();
-    EXPECT_EQ(hardTimeMs, 500);
-    EXPECT_EQ(softTimeMs, 5000);
 }
 
 // Every clock word of "go" reaches the time manager; the hash statistics

@@ -26,11 +26,12 @@ struct SmallTable {
 
 }  // namespace
 
-TEST(HashTable, ProbeAndSamePositionOverwrite) {
+// A probe finds what was stored; the same position overwrites its entry
+// whatever the depth; in a full cluster the shallowest, stalest entry goes.
+TEST(HashTable, ProbeOverwriteAndReplacement) {
     SmallTable t;
     ttNewSearch();
     const u64 key = 0x123456789ABCDEF0ULL;
-    EXPECT_EQ(ttProbe(key).bound(), BOUND_NONE);
     EXPECT_EQ(ttProbe(key).word, 0u);
     ttStore(key, makeMove(1, 2, 0), 50, 20, BOUND_EXACT);
     EXPECT_EQ(ttProbe(key).depth(), 20);
@@ -39,10 +40,8 @@ TEST(HashTable, ProbeAndSamePositionOverwrite) {
     EXPECT_EQ(e.depth(), 1);
     EXPECT_EQ(e.score(), -7);
     EXPECT_EQ(e.move().from, 3);
-}
 
-TEST(HashTable, ReplacementPrefersShallowAndStale) {
-    SmallTable t;
+    ttClear();
     ttNewSearch();
     const int depths[4] = {5, 3, 3, 7};
     const int bounds[4] = {BOUND_LOWER, BOUND_EXACT, BOUND_UPPER, BOUND_LOWER};
