@@ -1,46 +1,41 @@
-// Reads the perft suites under tests/data/perft.
+// The perft suites under tests/data/perft, run at a range of depths.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "board/types.h"
+#include "board/perft.h"
 #include "test_util.h"
 
-struct PerftCase {
-    std::string fen;
-    std::vector<u64> counts;  // counts[d - 1] = perft at depth d; 0 = not given
-};
-
-// "FEN ;depth ;count" lines.
-inline std::vector<PerftCase> readStandardSuite() {
-    std::vector<PerftCase> cases;
-    std::ifstream in(testData("perft/standard.txt"));
-    for (std::string text; std::getline(in, text);) {
+// Every line's FEN and the counts it gives, by depth: "FEN ;depth ;count"
+// lines (standard.txt) or "FEN;D1 n;...;D6 n" lines (chess960.txt). Checks
+// the counts from minDepth to maxDepth and the position record afterwards.
+inline void runPerftSuite(const std::string& file, bool chess960Mode, size_t lines, int minDepth, int maxDepth) {
+    Chess960Mode mode(chess960Mode);
+    std::ifstream in(testData("perft/" + file));
+    size_t read = 0;
+    for (std::string text; std::getline(in, text); read++) {
         std::istringstream parts(text);
-        std::string fen, depth, count;
+        std::string fen;
         std::getline(parts, fen, ';');
-        std::getline(parts, depth, ';');
-        std::getline(parts, count, ';');
-        PerftCase c{fen, std::vector<u64>(size_t(std::stoi(depth)), 0)};
-        c.counts.back() = std::stoull(count);
-        cases.push_back(c);
+        std::vector<std::pair<int, u64>> counts;
+        for (std::string field; std::getline(parts, field, ';');) {
+            if (field[0] == 'D') counts.emplace_back(std::stoi(field.substr(1)), std::stoull(field.substr(3)));
+            else if (counts.empty()) counts.emplace_back(std::stoi(field), 0);  // the depth, then its count
+            else counts.back().second = std::stoull(field);
+        }
+        TestPosition p(fen);
+        for (const auto& [depth, count] : counts) {
+            if (depth >= minDepth && depth <= maxDepth) {
+                EXPECT_EQ(perft(0, depth, *p), count) << fen << " depth " << depth;
+            }
+        }
+        EXPECT_EQ(checkConsistency(*p), "") << fen;
     }
-    return cases;
-}
-
-// "FEN;D1 n;...;D6 n" lines.
-inline std::vector<PerftCase> readChess960Suite() {
-    std::vector<PerftCase> cases;
-    std::ifstream in(testData("perft/chess960.txt"));
-    for (std::string text; std::getline(in, text);) {
-        std::istringstream parts(text);
-        PerftCase c;
-        std::getline(parts, c.fen, ';');
-        for (std::string field; std::getline(parts, field, ';');) c.counts.push_back(std::stoull(field.substr(3)));
-        cases.push_back(c);
-    }
-    return cases;
+    EXPECT_EQ(read, lines) << file;
 }
