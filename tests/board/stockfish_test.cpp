@@ -21,17 +21,17 @@
 namespace {
 
 // One position as we see it: its FEN and our legal moves (sorted).
-struct Sample {
+struct Listed {
     std::string fen;
     std::vector<std::string> moves;
 };
 
 // One Stockfish process answers every sample, read from a file on stdin:
 // the move lines of each "go perft 1", sorted, up to its "Nodes searched".
-std::vector<std::vector<std::string>> askStockfish(const std::string& exe, const std::vector<Sample>& samples,
+std::vector<std::vector<std::string>> askStockfish(const std::string& exe, const std::vector<Listed>& samples,
                                                    bool frc) {
     std::string input = frc ? "setoption name UCI_Chess960 value true\n" : "";
-    for (const Sample& s : samples) input += "position fen " + s.fen + "\ngo perft 1\n";
+    for (const Listed& s : samples) input += "position fen " + s.fen + "\ngo perft 1\n";
     std::vector<std::vector<std::string>> answers;
     std::vector<std::string> current;
     for (const std::string& line : splitLines(runEngine(input + "quit\n", {}, exe))) {
@@ -86,12 +86,12 @@ bool livelyMove(Position& pos, std::mt19937_64& rng) {
 // Plays random games of 0..120 plies (half of them lively) from each start
 // FEN once as it stands, then from starts drawn by `pickStart`, until there
 // are `count` distinct final positions, and records our legal moves of each.
-std::vector<Sample> makeSamples(const std::vector<std::string>& fixedStarts,
+std::vector<Listed> makeSamples(const std::vector<std::string>& fixedStarts,
                                 const std::function<std::string(std::mt19937_64&)>& pickStart, size_t count,
                                 u64 seed, Coverage& cov) {
     std::mt19937_64 rng(seed);
     TestPosition game(START_FEN), reread(START_FEN);
-    std::vector<Sample> samples;
+    std::vector<Listed> samples;
     std::set<std::string> seen;
     for (size_t i = 0; samples.size() < count && i < 4 * count; i++) {
         const bool fixed = i < fixedStarts.size();
@@ -102,7 +102,7 @@ std::vector<Sample> makeSamples(const std::vector<std::string>& fixedStarts,
             if (i % 2 == 1) playRandomMoves(*game, 1, rng);
             else if (!livelyMove(*game, rng)) break;
         }
-        Sample s{positionToFen(*game), legalMoveTexts(*game)};
+        Listed s{positionToFen(*game), legalMoveTexts(*game)};
         if (!seen.insert(s.fen).second) continue;
         const Move* begin = game->plyStack[0].moveListBegin;
         const Move* end = game->plyStack[0].moveListEnd;
@@ -154,7 +154,7 @@ TEST(StockfishReference, RandomGamesHaveTheSameLegalMoves) {
             return fileFen ? fromFile[rng() % fromFile.size()] : c.frc ? chess960StartFen(int(rng() % 960)) : START_FEN;
         };
         Coverage cov{};
-        const std::vector<Sample> samples = makeSamples(starts, pick, c.count, c.seed, cov);
+        const std::vector<Listed> samples = makeSamples(starts, pick, c.count, c.seed, cov);
         const auto answers = askStockfish(exe, samples, c.frc);
         ASSERT_EQ(answers.size(), samples.size()) << "Stockfish did not answer every position";
         int mismatches = 0;
