@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <fstream>
 #include <functional>
 #include <random>
 #include <set>
@@ -16,7 +15,7 @@
 #include "board/fen.h"
 #include "board/makemove.h"
 #include "board/movegen.h"
-#include "test_util.h"
+#include "perft_suite.h"
 
 namespace {
 
@@ -45,19 +44,6 @@ std::vector<std::vector<std::string>> askStockfish(const std::string& exe, const
             current.push_back(line.substr(0, colon));
     }
     return answers;
-}
-
-// The FEN field of each line of a perft data file ("FEN ;..." or "FEN;...").
-std::vector<std::string> fensOf(const std::string& relative) {
-    std::vector<std::string> fens;
-    std::ifstream in(testData(relative));
-    for (std::string line; std::getline(in, line);) {
-        std::string fen = line.substr(0, line.find(';'));
-        while (!fen.empty() && fen.back() == ' ') fen.pop_back();
-        if (!fen.empty()) fens.push_back(fen);
-    }
-    EXPECT_FALSE(fens.empty()) << relative;
-    return fens;
 }
 
 // How many samples exercise each special case (in check, castling, en
@@ -142,11 +128,12 @@ TEST(StockfishReference, RandomGamesHaveTheSameLegalMoves) {
         size_t count;
         u64 seed;
         Coverage least;
-    } cases[] = {{false, "perft/standard.txt", 3000, 0x5eed0001, {100, 100, 60, 150, 40}},
-                 {true, "perft/chess960.txt", 1500, 0x5eed0960, {35, 180, 35, 30, 5}}};
+    } cases[] = {{false, "standard.txt", 3000, 0x5eed0001, {100, 100, 60, 150, 40}},
+                 {true, "chess960.txt", 1500, 0x5eed0960, {35, 180, 35, 30, 5}}};
     for (const auto& c : cases) {
         Chess960Mode mode(c.frc);
-        const std::vector<std::string> fromFile = fensOf(c.file);
+        std::vector<std::string> fromFile;
+        for (const PerftCase& p : readPerftSuite(c.file)) fromFile.push_back(p.fen);
         std::vector<std::string> starts = fromFile;
         for (int index : {0, 518, 959}) starts.push_back(c.frc ? chess960StartFen(index) : START_FEN);
         auto pick = [&](std::mt19937_64& rng) {
