@@ -126,14 +126,6 @@ TEST_F(Tablebase, SmallSetRegistersBothColourOrders) {
         EXPECT_EQ(e->symmetric, tbSignature(n) == tbSignature(n, true)) << n;
         EXPECT_EQ(e->hasPawns, n.find('P') != std::string::npos) << n;
     }
-    // Leading pawns: the side with fewer pawns, other than none.
-    EXPECT_EQ(tbFindTable(tbSignature("KPPvK"))->pawnCount[0], 2);
-    EXPECT_EQ(tbFindTable(tbSignature("KPvKP"))->pawnCount[1], 1);
-    EXPECT_EQ(tbFindTable(tbSignature("KQvKP"))->pawnCount[0], 1);
-    // King-king encoding only where no other piece stands alone.
-    EXPECT_TRUE(tbFindTable(tbSignature("KRRvK"))->kkEncoding);
-    EXPECT_FALSE(tbFindTable(tbSignature("KRvK"))->kkEncoding);
-    EXPECT_FALSE(tbFindTable(tbSignature("KBNvK"))->kkEncoding);
     // A position finds its table whichever colour holds the material.
     for (const char* fen : {KQK, "8/8/8/8/8/2K5/8/kq6 w - - 0 1"})
         EXPECT_EQ(tbFindTable(tbSignature(tbPositionFromFen(fen))), tbFindTable(tbSignature("KQvK"))) << fen;
