@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <iterator>
 #include <set>
@@ -131,7 +132,8 @@ TEST_F(Tablebase, SmallSetRegistersBothColourOrders) {
         EXPECT_EQ(tbFindTable(tbSignature(tbPositionFromFen(fen))), tbFindTable(tbSignature("KQvK"))) << fen;
 }
 
-// What a path registers: empty and missing directories nothing, a WDL file
+// What a path registers: empty and missing directories nothing, nor a
+// directory named like a table file, a WDL file
 // without its DTZ file only WDL, a DTM file only beside its WDL file, and a
 // file too short for its tables nothing (reported at every registration).
 TEST_F(Tablebase, RegistrationCountsTheFilesFound) {
@@ -140,6 +142,14 @@ TEST_F(Tablebase, RegistrationCountsTheFilesFound) {
         EXPECT_EQ(tbHashCount(), 0) << path;
         EXPECT_EQ(tbDirectories().size(), path[0] == '/' ? 1u : 0u) << path;
     }
+    TempDir other;
+    std::filesystem::create_directory(other / "KQvK.rtbw");  // a directory named like a table is not one
+    other.copyTable("KRvK.rtbw");
+    testing::internal::CaptureStderr();
+    expectRegistered(other.str(), 1, 0, 0, 3);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(wdlOf(KQK), -99);
+
     TempDir dir;
     dir.copyTable("KQvK.rtbw");
     expectRegistered(dir.str(), 1, 0, 0, 3);
