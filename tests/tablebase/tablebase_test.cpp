@@ -133,9 +133,9 @@ TEST_F(Tablebase, SmallSetRegistersBothColourOrders) {
 }
 
 // What a path registers: empty and missing directories nothing, nor a
-// directory named like a table file, a WDL file
-// without its DTZ file only WDL, a DTM file only beside its WDL file, and a
-// file too short for its tables nothing (reported at every registration).
+// directory named like a table file; a WDL file without its DTZ file only
+// WDL, a DTM file only beside its WDL file, and a file too short for its
+// tables nothing (reported at every registration).
 TEST_F(Tablebase, RegistrationCountsTheFilesFound) {
     for (const char* path : {"", "<empty>", ";;", "/nonexistent/velmora/tables"}) {
         expectRegistered(path, 0, 0, 0, 0);
