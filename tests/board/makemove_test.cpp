@@ -42,7 +42,7 @@ TEST(MakeMove, EveryMoveOfRandomGamesRoundTrips) {
                                   "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1",
                                   "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1"};
     int checked = 0;
-    for (int game = 0; game < 120; game++) {
+    for (int game = 0; game < 120 / SANITIZER_SCALE; game++) {
         const bool frc = game % 2 == 1;
         Chess960Mode mode(frc);
         TestPosition p(frc ? chess960StartFen(int(rng() % 960)) : std::string(seeds[game % 4]));
@@ -69,7 +69,7 @@ TEST(MakeMove, EveryMoveOfRandomGamesRoundTrips) {
             playRandomMoves(pos, 1, rng);
         }
     }
-    EXPECT_GT(checked, 100000);
+    EXPECT_GT(checked, 100000 / SANITIZER_SCALE);
 }
 
 // Castling rights go with a moved king or rook and a captured rook, and stay
