@@ -56,6 +56,22 @@ inline std::string tbMoveText(TbMove move) {
     return text;
 }
 
+// Probes every line of a vector file (stops at the first failing line);
+// returns how many positions of each man count it holds.
+inline std::vector<int> expectVectorsAgree(const std::string& path) {
+    std::vector<int> byMen(8);
+    for (const TbVector& v : readTbFile(path)) {
+        const TbPosition p = tbPositionFromFen(v.fen);
+        int wdlSuccess, dtzSuccess;
+        EXPECT_EQ(probeWdl(p, wdlSuccess), v.wdl) << v.fen;
+        EXPECT_EQ(probeDtz(p, dtzSuccess), v.dtz) << v.fen;
+        EXPECT_TRUE(wdlSuccess && dtzSuccess) << v.fen;
+        if (testing::Test::HasFailure()) break;
+        byMen[tbMenCount(p)]++;
+    }
+    return byMen;
+}
+
 // The 3- and 4-man tables kept with the tests, and the shared directory that
 // also holds 5-man tables (absent on some machines).
 inline std::string smallTablesDir() { return testData("syzygy/tables"); }
