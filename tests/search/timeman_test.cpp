@@ -120,10 +120,10 @@ TEST(GoCommand, ClockWordsReachTheLimitsAndHashSharesArePercentages) {
     executeCommand("hashstats");
     std::istringstream lines(out.text().substr(before));
     int sums[2] = {}, table = -1;
-    for (std::string line; std::getline(lines, line);) {
-        table += line.rfind("Age distribution", 0) == 0 || line.rfind("Depth distribution", 0) == 0;
+    for (std::string text; std::getline(lines, text);) {
+        table += text.rfind("Age distribution", 0) == 0 || text.rfind("Depth distribution", 0) == 0;
         int index, count, used;
-        if (table >= 0 && std::sscanf(line.c_str(), "%d %d - %d", &index, &count, &used) == 3) sums[table] += used;
+        if (table >= 0 && std::sscanf(text.c_str(), "%d %d - %d", &index, &count, &used) == 3) sums[table] += used;
     }
     EXPECT_GE(sums[0], 90);
     EXPECT_LE(sums[0], 100);

@@ -6,8 +6,6 @@
 
 #include "tb_test_util.h"
 
-namespace {
-
 class TablebaseFiveMen : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -20,8 +18,6 @@ protected:
     }
     void TearDown() override { tbInit(""); }
 };
-
-}  // namespace
 
 // Raw values: the halfmove clocks of the FENs play no part (see the fast test).
 TEST_F(TablebaseFiveMen, AllVectorsAgree) {
