@@ -6,9 +6,10 @@
 #   Chess960,      Threads 1, Ponder on    (CONCURRENCY games at a time)
 #   Chess960,      Threads 2, Ponder off   (one game at a time)
 # Velmora gets SyzygyPath; Debian's Ethereal 12 cannot take it (setting it
-# exits with an unresolved tablebase symbol), so Ethereal plays without. The closing lines count, for Velmora only,
-# crashes/disconnects/stalls ("abandoned"), illegal moves and time losses
-# from the PGN terminations; the run fails unless all three are zero.
+# exits with an unresolved tablebase symbol), so Ethereal plays without.
+# The closing lines count, for Velmora only, crashes/disconnects/stalls
+# ("abandoned"), illegal moves and time losses from the PGN terminations;
+# the run fails unless all three are zero.
 #
 # Usage: bench/fastchess_soak.sh [fastchess] [velmora] [ethereal]
 # Environment: GAMES_PER_PART (250), CONCURRENCY (nproc / 2), TC (2+0.02),

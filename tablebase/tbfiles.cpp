@@ -219,14 +219,8 @@ u64 tbSignature(const TbPosition& p, bool reversed) {
 }
 
 u64 tbSignature(const std::string& name, bool reversed) {
-    int counts[2][7] = {};
-    int colour = WHITE;
-    for (char c : name) {
-        if (c == 'v')
-            colour = BLACK;
-        else
-            counts[colour][std::string(" PNBRQK").find(c)]++;
-    }
+    int counts[2][7];
+    countMaterial(name, counts);
     return tbSignature(counts, reversed);
 }
 

@@ -34,15 +34,16 @@ struct Optimiser {
     u64 step = 0;
     explicit Optimiser(size_t n) : m(n, 0.0f), v(n, 0.0f) {}
 
-    // Updates params[from, to) with gradients g[0, to - from).
     double c1 = 1, c2 = 1;  // bias corrections of the current step
 
+    // Once per batch, before its updates.
     void nextStep() {
         step++;
         c1 = 1.0 - std::pow(beta1, double(step));
         c2 = 1.0 - std::pow(beta2, double(step));
     }
 
+    // Updates params[from, to) with gradients g[0, to - from).
     void update(float* params, const float* g, size_t from, size_t to, double lr, double decay) {
         const float a = float(lr / c1), rc2 = float(1.0 / c2), b1 = float(beta1), b2 = float(beta2);
         const float wd = float(lr * decay), e = float(eps);
@@ -63,7 +64,9 @@ struct Batch {
     std::vector<float> gradAcc;     // [sample][512]
     std::vector<u32> kingOrder[2];  // per perspective: samples by king square
     explicit Batch(int n)
-        : samples(size_t(n)), gradAcc(size_t(n) * NET_INPUTS), kingOrder{std::vector<u32>(size_t(n)), std::vector<u32>(size_t(n))} {}
+        : samples(size_t(n)),
+          gradAcc(size_t(n) * NET_INPUTS),
+          kingOrder{std::vector<u32>(size_t(n)), std::vector<u32>(size_t(n))} {}
 };
 
 }  // namespace
