@@ -14,7 +14,8 @@
 # Usage: bench/fastchess_soak.sh [fastchess] [velmora] [ethereal]
 # Environment: GAMES_PER_PART (250), CONCURRENCY (nproc / 2), TC (2+0.02),
 #   SYZYGY (../shared/data/syzygy), BOOK (noob_3moves.epd), BOOK960
-#   (chess960.epd), OUT (soak-<date>). fastchess itself has no pondering
+#   (chess960.epd), OUT (soak-<date>), PARTS (the parts to play, default
+#   "standard-t1 standard-t2 chess960-t1 chess960-t2"). fastchess itself has no pondering
 #   ("go ponder"/"ponderhit"); Ponder on only changes the time budget here,
 #   and the protocol stress test covers the ponder commands.
 set -euo pipefail
@@ -40,6 +41,7 @@ mkdir -p "$out"
 
 part() {  # name, variant, book, threads, ponder, concurrency
   local name=$1 variant=$2 openings=$3 threads=$4 ponder=$5 games_at_once=$6
+  [[ " ${PARTS:-standard-t1 standard-t2 chess960-t1 chess960-t2} " == *" $name "* ]] || return 0
   echo "=== $name: $variant, Threads $threads, Ponder $ponder, $games_at_once at a time"
   "$fastchess" \
     -engine cmd="$velmora" name=Velmora option.Threads="$threads" option.Ponder="$ponder" \
