@@ -1,15 +1,11 @@
 // The evaluation entry point and the hand-written evaluation: colour
-// symmetry over random games on both paths, the caches, the choice between
-// the evaluators, positions worked out by hand, the use counts of single
-// parameters, and the "evil" command.
+// symmetry, the caches, the choice between the evaluators, positions worked
+// out by hand, the use counts of single parameters, and the "evil" command.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
-#include <random>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "board/fen.h"
 #include "eval/evaluate.h"
@@ -27,14 +23,11 @@ std::string flipFen(const std::string& fen) {
     std::istringstream in(fen);
     std::string board, side, castling, ep, halfMove = "0", fullMove = "1";
     in >> board >> side >> castling >> ep >> halfMove >> fullMove;
-    std::vector<std::string> ranks;
-    std::istringstream rows(board);
-    for (std::string r; std::getline(rows, r, '/');) ranks.push_back(r);
-    std::reverse(ranks.begin(), ranks.end());
     std::string flipped;
-    for (const std::string& r : ranks) {
-        if (!flipped.empty()) flipped += '/';
-        for (char c : r) flipped += std::isalpha(static_cast<unsigned char>(c)) ? char(c ^ 0x20) : c;
+    std::istringstream rows(board);
+    for (std::string r; std::getline(rows, r, '/');) {
+        for (char& c : r) c = std::isalpha(static_cast<unsigned char>(c)) ? char(c ^ 0x20) : c;
+        flipped = flipped.empty() ? r : r + "/" + flipped;
     }
     if (castling != "-")
         for (char& c : castling) c = char(c ^ 0x20);
@@ -85,10 +78,8 @@ struct Nudge {
 
 }  // namespace
 
-// Thousands of positions from random games, each against its colour flip:
-// the network decides the balanced ones, and with the push terms made
-// symmetric the hand-written evaluation gives every position exactly the
-// score of its mirror image.
+// Positions from random games against their colour flips: with the push
+// terms made symmetric both evaluators give each its mirror image's score.
 TEST(EvalSymmetry, BothPathsAreColourSymmetric) {
     useBootstrapNetwork();
     SwitchGuard symmetric(true);
@@ -109,9 +100,8 @@ TEST(EvalSymmetry, BothPathsAreColourSymmetric) {
     EXPECT_GT(handPath, 500);
 }
 
-// Caches. A hit gives what the miss before it gave, for either side to
-// move; the stored value is White-relative and is what the hit returns. The
-// pawn cache holds the pawn term and passed pawns of a recomputation.
+// A hit gives what the miss before it gave; the stored value is White-
+// relative. The pawn cache holds the pawn term and passed pawns.
 TEST(EvalCache, HitsEqualFreshEvaluations) {
     useBootstrapNetwork();
     EvalPosition p(START_FEN);
@@ -133,17 +123,15 @@ TEST(EvalCache, HitsEqualFreshEvaluations) {
         EXPECT_EQ(pe.passedPawns, passed);
         EXPECT_EQ(evaluateHandWritten(*p), handMiss) << fen;
     }
-    // The hit really answers from the slot: a planted value comes back,
-    // negated for Black.
+    // The hit answers from the slot: a planted value comes back, negated for Black.
     ASSERT_TRUE(setPositionFromFen("4k3/8/8/8/8/8/4P3/4K3 b - - 0 1", *p));
     evaluate(0, *p);
     p->evalCache[p->key & (EVAL_CACHE_ENTRIES - 1)].score = 1234;
     EXPECT_EQ(evaluate(0, *p), -1234);
 }
 
-// The choice between the evaluators at the balance boundary: 400 and -400
-// belong to the hand-written evaluation, 399 and -399 to the network.
-// Without a network the hand-written evaluation answers balanced positions.
+// A balance of 400 or -400 belongs to the hand-written evaluation, 399 and
+// -399 to the network; without a network the hand-written one answers all.
 TEST(EvalEntry, BalanceBoundaryAt400AndNoNetwork) {
     useBootstrapNetwork();
     const std::string fen = "r1bqk2r/pppp1ppp/2n2n2/2b1p3/2B1P3/2N2N2/PPPP1PPP/R1BQK2R w KQkq - 4 5";
@@ -167,24 +155,14 @@ TEST(EvalEntry, BalanceBoundaryAt400AndNoNetwork) {
 }
 
 // Whole evaluations worked out by hand from the tables.
-//  KP v K, White to move: balance X(81, 118). Pawns: White storm on d/e/f,
-//   one wing, no enemy pawns: X(8,6) + X(8,7) + X(9,8); e2 is passed
-//   (5 x X(0,2) + 2 x X(0,-2) + X(-6,-4)) and isolated near the king
-//   (X(-12,-9) + X(0,-6)): X(7, 8). Black's storm sees e2 at distance 6:
-//   X(8,6) + X(9,12) + X(9,8) = X(26, 26). Shelter 17 halved (no black
-//   queen): X(8, 0). Pushes e3, e4: X(-4, 12). Black's pawnless flank:
-//   +X(20, 12). Total X(86, 124); complexity 4 + 78 - 102 = -20 gives eg
-//   104; tempo. Phase 0: the end-game part.
-//  Rook on an open file: balance X(461, 624); open file X(25, 8); mobility
-//   9 squares X(24, 42); both flanks pawnless (cancel); complexity -102;
-//   tempo; phase 2: (535 x 2 + 589 x 22) / 24 = 584.
-//  Queen against the king side: Black's queen on d4 attacks the zone of the
-//   king on g1 and pins f2. White's king danger: safe queen check 282, four
-//   weak zone squares 340, mobility (-13 - -6) / 2 = -3, one attacker of
-//   weight 19, one king square 81, flank 11 x (7 - 23), pinned pawn in the
-//   zone -14: 529, costing X(-68, -16). Total X(-864, -914) before
-//   complexity (-90 with three pawns) and tempo: X(-839, -807), phase 4:
-//   -812.
+//  KP v K: balance X(81, 118); White's storm X(25, 21), e2 passed and
+//   isolated X(7, 8); Black's storm on e2 X(26, 26); shelter X(8, 0); pushes
+//   X(-4, 12); Black's pawnless flank X(20, 12): X(86, 124), complexity -20.
+//  Rook on an open file: balance X(461, 624), open file X(25, 8), mobility
+//   X(24, 42), complexity -102; phase 2: (535 x 2 + 589 x 22) / 24 = 584.
+//  Queen d4 against the king on g1, pinning f2: king danger 529 (queen
+//   check 282, weak zone 340, mobility -3, attacker 19, king square 81,
+//   flank -176, pinned pawn -14) costs X(-68, -16); total X(-839, -807).
 TEST(EvalHandChecked, WholeEvaluations) {
     const struct {
         const char* fen;
@@ -214,15 +192,10 @@ TEST(EvalHandChecked, WholeEvaluations) {
     EXPECT_EQ(evalterms::handWrittenTotal(*p), X(-839 + 68, -807 + 16));
 }
 
-// How often single parameters are used: each is raised by X(100, 0) and the
-// untapered White-relative total (or, for the pawn terms, the cache-free
-// pawn term) must move by exactly 100 x the number of White uses minus
-// Black uses, counted by hand from the diagram.
-//  The pawn storm reads the one-wing variants when both kings stand on the
-// same half of the board (e1 and e8 both count as the e-h wing), and the
-// blocked variants when the own pawn stands right in front of the enemy one:
-// each storm case raises an entry only Black's king reads, then the same
-// entry of the variant that must not be used.
+// Each parameter raised by X(100, 0) moves the White-relative total (or the
+// pawn term) by 100 x its White uses minus Black uses, counted by hand. The
+// storm reads the one-wing variants with both kings on one half (e1 and e8:
+// the e-h wing) and the blocked ones with the own pawn right in front.
 TEST(EvalTerms, ParameterUseCounts) {
     struct Case {
         const char* name;
@@ -268,34 +241,28 @@ TEST(EvalTerms, ParameterUseCounts) {
         {"doubled near the king", "6k1/8/8/8/6P1/6P1/8/6K1 w - - 0 1", &doubledNearKing, 1, true},
         {"isolated", "6k1/8/8/8/8/8/1P6/6K1 w - - 0 1", &isolated[1], 1, true},
         {"not isolated", "6k1/8/8/8/8/8/PP6/6K1 w - - 0 1", &isolated[1], 0, true},
-        // d3 cannot advance safely past c5, and c5 cannot past d3: each is
-        // backward, on a file without enemy pawns.
+        // d3 and c5 cannot advance safely past each other: both backward.
         {"backward d3", "6k1/8/8/2p5/8/3P4/8/6K1 w - - 0 1", &backward[3], 1, true},
         {"backward c5", "6k1/8/8/2p5/8/3P4/8/6K1 w - - 0 1", &backward[2], -1, true},
         {"supported", "6k1/8/8/8/4P3/3P4/8/6K1 w - - 0 1", &supported[3], 1, true},
         {"phalanx", "6k1/8/8/8/3PP3/8/8/6K1 w - - 0 1", &phalanxBonus[3], 2, true},
-        // b5 against a6 alone: the only stopper is a lever, no support:
-        // candidatePassed[0] on relative rank 4.
+        // b5 against a6 alone: the only stopper is a lever.
         {"candidate", "6k1/8/p7/1P6/8/8/8/6K1 w - - 0 1", &candidatePassed[0][4], 1, true},
         {"candidate with support", "6k1/8/p7/1P6/2P5/8/8/6K1 w - - 0 1", &candidatePassed[1][4], 1, true},
         {"passed square", "6k1/8/8/8/3P4/8/8/6K1 w - - 0 1", &passedPawnSquare[3 * 8 + 3], 0, true},
         {"passed square d5", "6k1/8/8/3P4/8/8/8/6K1 w - - 0 1", &passedPawnSquare[3 * 8 + 3], 1, true},
         {"black passed square d4", "6k1/8/8/8/3p4/8/8/6K1 w - - 0 1", &passedPawnSquare[3 * 8 + 3], -1, true},
-        // e1/e8: one wing. Black's e-file sees the white pawn e4 at distance 4.
+        // Black's e-file sees the white pawn e4 at distance 4; e1/e8 one wing, d1/e8 not.
         {"storm, one wing", "4k3/8/8/8/4P3/8/8/4K3 w - - 0 1", &kingPawnTable[2][4][4], -1, true},
         {"storm, one wing, not apart", "4k3/8/8/8/4P3/8/8/4K3 w - - 0 1", &kingPawnTable[0][4][4], 0, true},
-        // d1/e8: different wings.
         {"storm apart", "4k3/8/8/8/4P3/8/8/3K4 w - - 0 1", &kingPawnTable[0][4][4], -1, true},
         {"storm apart, not one wing", "4k3/8/8/8/4P3/8/8/3K4 w - - 0 1", &kingPawnTable[2][4][4], 0, true},
-        // Blocked, one wing (g1/e8): Black's own pawn e5 stands right in
-        // front of the white pawn e4. The white king does not see the e-file.
+        // Blocked by e5; g1/e8 one wing, b1/e8 not.
         {"blocked storm", "4k3/8/8/4p3/4P3/8/8/6K1 w - - 0 1", &kingPawnTable[3][4][4], -1, true},
         {"blocked storm, not unblocked", "4k3/8/8/4p3/4P3/8/8/6K1 w - - 0 1", &kingPawnTable[2][4][4], 0, true},
-        // Blocked, different wings (b1/e8).
         {"blocked storm apart", "4k3/8/8/4p3/4P3/8/8/1K6 w - - 0 1", &kingPawnTable[1][4][4], -1, true},
         {"blocked storm apart, not one wing", "4k3/8/8/4p3/4P3/8/8/1K6 w - - 0 1", &kingPawnTable[3][4][4], 0, true},
-        // Kings b8 and h1 on different wings: the black king reads the white
-        // pawn a2 at distance 6 on its a-file.
+        // Kings b8 and h1 apart: the black king reads a2 at distance 6.
         {"storm on the a-file", "1k6/8/8/8/8/8/P7/7K w - - 0 1", &kingPawnTable[0][0][6], -1, true},
         {"storm on the a-file, not one wing", "1k6/8/8/8/8/8/P7/7K w - - 0 1", &kingPawnTable[2][0][6], 0, true},
     };
@@ -309,9 +276,8 @@ TEST(EvalTerms, ParameterUseCounts) {
     }
 }
 
-// White's king danger reads Black's mobility sum before Black's push term is
-// in it; Black's reads White's after. With the switch off the order matters
-// only where White's king is in danger.
+// Without the switch White's king danger reads Black's mobility before
+// Black's push term is in it, Black's reads White's after.
 TEST(EvalKingDanger, PushTermOrderingBetweenTheColours) {
     const std::string whiteInDanger = "6k1/pp3ppp/8/8/3b4/5q2/5PPP/6K1 w - - 0 1";
     EvalPosition p(whiteInDanger), q(flipFen(whiteInDanger));
@@ -329,8 +295,7 @@ TEST(EvalKingDanger, PushTermOrderingBetweenTheColours) {
     EXPECT_NE(flippedOff, off);
 }
 
-// "evil" prints the network's value for a balanced position and the
-// hand-written value for a lopsided one, from the side to move's view.
+// "evil" prints the evaluation from the side to move's view.
 TEST(EvalEvil, PrintsTheEvaluationOfTheRootPosition) {
     useBootstrapNetwork();
     EvalPosition opened("rnbqkbnr/pp1ppppp/8/2p5/4P3/8/PPPP1PPP/RNBQKBNR w KQkq c6 0 2");

@@ -1,12 +1,10 @@
 // Helpers of the tablebase tests (header only, shared by the fast and slow
-// tests): the data files, positions from FEN, move text and FEN output.
+// tests): the data files, positions from FEN and move text.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -76,27 +74,3 @@ inline std::vector<int> expectVectorsAgree(const std::string& path) {
 // also holds 5-man tables (absent on some machines).
 inline std::string smallTablesDir() { return testData("syzygy/tables"); }
 inline std::string sharedTablesDir() { return std::string(VELMORA_SHARED_DATA) + "/syzygy"; }
-
-// FEN of a TbPosition (no castling; the en-passant field from epSquare).
-inline std::string tbToFen(const TbPosition& p) {
-    std::string fen;
-    for (int rank = 7; rank >= 0; rank--) {
-        int empty = 0;
-        for (int file = 0; file < 8; file++) {
-            const int sq = 8 * rank + file, type = tbTypeOn(p, sq);
-            if (!type) {
-                empty++;
-                continue;
-            }
-            if (empty) fen += char('0' + empty), empty = 0;
-            const char letter = " PNBRQK"[type];
-            fen += (p.black & bit(sq)) ? char(std::tolower(letter)) : letter;
-        }
-        if (empty) fen += char('0' + empty);
-        if (rank) fen += '/';
-    }
-    fen += p.whiteToMove ? " w - " : " b - ";
-    fen += p.epSquare ? squareText(p.epSquare) : "-";
-    return fen + " " + std::to_string(p.rule50) + " 1";
-}
-

@@ -81,7 +81,7 @@ TEST(Pipeline, ExportedNetworkEvaluatesLikeTheModel) {
     int n = 0;
     for (int game = 0; game < 30; game++) {
         TestPosition p(START_FEN);
-        playRandomMoves(*p, 5 + game * 2, rng);
+        playRandomMoves(*p, 5 + game, rng);  // both sides to move
         Sample s;
         makeSample(packRecord(*p, 0, 0), s);
         ASSERT_EQ(int(evaluateNetwork(*p, 0)), integerForward(*net, s)) << positionToFen(*p);

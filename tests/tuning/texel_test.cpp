@@ -1,12 +1,10 @@
 // The Texel tuner: the worker slices, loading with network targets, the K
 // search, the local search, the printed tables read back, and the command.
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <regex>
 
 #include "eval/evaluate.h"
@@ -45,18 +43,13 @@ protected:
         quiet.reset();
     }
 
-    // White-relative evaluation with the tables as they stand now.
-    static int whiteEval(const TuningRecord& r) {
-        TestPosition tp(r.fen);
-        auto caches = std::make_unique<EvalCaches>();
-        clearEvalCaches(*caches);
-        attachEvalCaches(*tp, *caches);
-        const int e = evaluate(0, *tp);
-        return tp->sideToMove == WHITE ? e : -e;
-    }
-    // Targets that the current tables meet exactly at K.
+    // Targets that the tables as they stand meet exactly at K.
     static void targetsFromEvaluation(double k) {
-        for (TuningRecord& r : tuningRecords) r.target = 1.0 / (1.0 + std::exp(-k * whiteEval(r) / 400.0));
+        for (TuningRecord& r : tuningRecords) {
+            TestPosition tp(r.fen);
+            const int e = evaluate(0, *tp.withThreadTables());
+            r.target = 1.0 / (1.0 + std::exp(-k * (tp->sideToMove == WHITE ? e : -e) / 400.0));
+        }
     }
 
     std::unique_ptr<CapturedOutput> quiet;
@@ -82,9 +75,9 @@ TEST(TexelShares, SlicesCoverTheRecordsOnce) {
             EXPECT_EQ(workerShare(i, c.workers, c.records), c.shares[size_t(i)]) << c.workers << " workers, " << i;
 }
 
+// The sample holds 22 good positions and three bad lines (no c9, no result,
+// a nine-square rank); without a network no record is kept.
 TEST_F(Tuner, LoadingKeepsNetworkTargetsAndSkipsBadLines) {
-    // The sample holds 22 good positions and three bad lines: one without c9,
-    // one without a result after it, one with a nine-square rank.
     for (const bool network : {true, false}) {
         tuningRecords.clear();
         netLoaded = network;
@@ -98,9 +91,9 @@ TEST_F(Tuner, LoadingKeepsNetworkTargetsAndSkipsBadLines) {
     EXPECT_FALSE(loadTuningFile("/nonexistent/lichess-good.epd").opened);
 }
 
+// The same rook-down position with the colours exchanged: the targets add up
+// to one, and White's is below one half.
 TEST_F(Tuner, TargetsAreWhiteRelative) {
-    // The same rook-down position with the colours exchanged: the targets
-    // must add up to one, and White's is below one half.
     const TempDir dir;
     const std::string path = dir / "colours.epd";
     std::ofstream(path) << "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/1NBQKBNR w Kkq - c9 \"0-1\";\n"
@@ -114,8 +107,7 @@ TEST_F(Tuner, TargetsAreWhiteRelative) {
 TEST_F(Tuner, KSearchFindsTheScaleOfTheTargets) {
     ASSERT_EQ(loadTuningFile(testData("lichess-good.epd")).kept, 22u);
     setTexelWorkerCount(3);
-    // 2.7 lies beyond the first round's initial range 0..2: the range must
-    // follow the best K upwards.
+    // 2.7 lies beyond the first round's range 0..2: the range must follow.
     for (const double k : {0.35, 1.2345, 2.7}) {
         targetsFromEvaluation(k);
         EXPECT_NEAR(findOptimalK(), k, 2e-4);
@@ -123,10 +115,10 @@ TEST_F(Tuner, KSearchFindsTheScaleOfTheTargets) {
     }
 }
 
+// Positions of the hand-written evaluation, two late end games and two with
+// most pieces on, all with a rook on a1 or a8: entry 56 of the rook table, the
+// first of the registered range. The planted change must be undone.
 TEST_F(Tuner, LocalSearchUndoesAPlantedChange) {
-    // Hand-written positions, two of them late end games and two with most
-    // pieces on, all with a rook on a1 (White) or a8 (Black): entry 56 of the
-    // rook table, the first entry of the registered range.
     const char* fens[] = {
         "6k1/5ppp/8/8/8/8/5PPP/R5K1 w - - 0 1",
         "r5k1/5ppp/8/8/8/8/5PPP/6K1 b - - 0 1",
