@@ -1,6 +1,5 @@
-// Make/unmake: every field restored, keys and sums kept in step, the
-// fifty-move counter (castling rights and the change lists: the perft suites
-// and the network's incremental accumulator test).
+// Make/unmake: fields restored, keys, sums and the fifty-move counter kept
+// in step (castling rights: the perft suites).
 #include <gtest/gtest.h>
 
 #include <cstring>

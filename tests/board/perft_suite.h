@@ -36,8 +36,7 @@ inline std::vector<PerftCase> readPerftSuite(const std::string& file) {
     return cases;
 }
 
-// Checks the counts from minDepth to maxDepth and the position record
-// afterwards.
+// Checks the counts from minDepth to maxDepth, then the position record.
 inline void runPerftSuite(const std::string& file, bool chess960Mode, size_t lines, int minDepth, int maxDepth) {
     Chess960Mode mode(chess960Mode);
     const std::vector<PerftCase> cases = readPerftSuite(file);

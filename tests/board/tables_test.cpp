@@ -1,6 +1,5 @@
-// Mask tables the evaluation relies on, checked by hand on the board (the
-// attack tables and the lines between squares are exercised by the move
-// generator: the perft suites and the Stockfish reference).
+// Mask tables the evaluation relies on, checked by hand (the attack tables:
+// the perft suites and the Stockfish reference).
 #include <gtest/gtest.h>
 
 #include <iterator>

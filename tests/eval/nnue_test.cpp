@@ -1,6 +1,5 @@
-// The network: file loading, the feature index, the incremental
-// accumulator against a plain sum, AVX2 against scalar, the output scale,
-// and the bootstrap network.
+// The network: loading, the feature index, the incremental accumulator, AVX2
+// against scalar, the output scale and the bootstrap network.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,7 +10,6 @@
 #include "board/movegen.h"
 #include "eval/netbuild.h"
 #include "eval/nnue.h"
-#include "platform/output.h"
 #include "test_util.h"
 
 namespace {

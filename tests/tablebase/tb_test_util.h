@@ -28,11 +28,10 @@ inline std::vector<TbVector> readTbFile(const std::string& path) {
         if (text.empty() || text[0] == '#') continue;
         const size_t a = text.find(';'), b = text.find(';', a + 1);
         TbVector v{text.substr(0, a), 0, 0, {}};
-        if (b == std::string::npos) {
-            std::istringstream moves(text.substr(a + 1));
-            for (std::string m; moves >> m;) v.moves.push_back(m);
-        } else {
-            v.wdl = std::stoi(text.substr(a + 1, b - a - 1));
+        std::istringstream moves(b == std::string::npos ? text.substr(a + 1) : "");
+        for (std::string m; moves >> m;) v.moves.push_back(m);
+        if (b != std::string::npos) {
+            v.wdl = std::stoi(text.substr(a + 1));
             v.dtz = std::stoi(text.substr(b + 1));
         }
         out.push_back(v);

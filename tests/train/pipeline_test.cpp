@@ -1,5 +1,4 @@
-// The training pipeline: records, the generator's resumable runs and exact
-// export to the engine's network.
+// The training pipeline: records, resumable generator runs, exact export.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -40,18 +39,20 @@ TEST(Pipeline, GeneratorResumesExactlyAndStopsCleanly) {
     ASSERT_EQ(0, datagen(dir / "once", {"--games", "2"}));
     ASSERT_EQ(0, datagen(dir / "twice", {"--games", "1"}));
     ASSERT_EQ(0, datagen(dir / "twice", {"--games", "2"}));
-    const std::string once = fileBytes(dir / "once/part-0.bin");
+    const auto once = dir.read("once/part-0.bin");
     ASSERT_GT(once.size(), 0u);
-    EXPECT_EQ(once, fileBytes(dir / "twice/part-0.bin"));
+    EXPECT_EQ(once, dir.read("twice/part-0.bin"));
 
     datagen(dir / "stopped", {}, true);
     std::ifstream state(dir / "stopped/part-0.state");
     long long seed = 0, games = 0, count = 0;
     ASSERT_TRUE(state >> seed >> games >> count);
-    EXPECT_EQ(count * 32, (long long)fileBytes(dir / "stopped/part-0.bin").size());
+    EXPECT_EQ(count * 32, (long long)dir.read("stopped/part-0.bin").size());
 
     initEngineForTests();
-    for (const TrainingRecord& r : records(dir / "once/part-0.bin")) {
+    std::vector<TrainingRecord> written;
+    ASSERT_TRUE(readRecords(dir / "once/part-0.bin", written));
+    for (const TrainingRecord& r : written) {
         TestPosition p(recordToFen(r));
         EXPECT_FALSE(isInCheck(*p));
         EXPECT_LT(std::abs(r.score), 31872);

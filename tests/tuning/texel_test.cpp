@@ -5,12 +5,12 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 
 #include "eval/evaluate.h"
 #include "eval/nnue.h"
 #include "eval/weights.h"
-#include "platform/output.h"
 #include "test_util.h"
 #include "tuning/texel.h"
 
@@ -76,9 +76,10 @@ TEST(TexelShares, SlicesCoverTheRecordsOnce) {
 }
 
 // The sample holds 22 good positions and three bad lines (no c9, no result,
-// a nine-square rank); without a network no record is kept.
-TEST_F(Tuner, LoadingKeepsNetworkTargetsAndSkipsBadLines) {
-    for (const bool network : {true, false}) {
+// a nine-square rank); without a network no record is kept. The targets are
+// White-relative.
+TEST_F(Tuner, LoadingKeepsWhiteRelativeNetworkTargetsAndSkipsBadLines) {
+    for (const bool network : {false, true}) {
         tuningRecords.clear();
         netLoaded = network;
         const TuningLoad load = loadTuningFile(testData("lichess-good.epd"));
@@ -89,16 +90,14 @@ TEST_F(Tuner, LoadingKeepsNetworkTargetsAndSkipsBadLines) {
         EXPECT_EQ(tuningRecords.size(), load.kept);
     }
     EXPECT_FALSE(loadTuningFile("/nonexistent/lichess-good.epd").opened);
-}
 
-// The same rook-down position with the colours exchanged: the targets add up
-// to one, and White's is below one half.
-TEST_F(Tuner, TargetsAreWhiteRelative) {
+    // The same rook-down position with the colours exchanged: the targets
+    // add up to one, and White's is below one half.
+    tuningRecords.clear();
     const TempDir dir;
-    const std::string path = dir / "colours.epd";
-    std::ofstream(path) << "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/1NBQKBNR w Kkq - c9 \"0-1\";\n"
-                           "1nbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQk - c9 \"1-0\";\n";
-    ASSERT_EQ(loadTuningFile(path).kept, 2u);
+    std::ofstream(dir / "colours.epd") << "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/1NBQKBNR w Kkq - c9 \"0-1\";\n"
+                                          "1nbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQk - c9 \"1-0\";\n";
+    ASSERT_EQ(loadTuningFile(dir / "colours.epd").kept, 2u);
     EXPECT_LT(tuningRecords[0].target, 0.4);
     EXPECT_GT(tuningRecords[0].target, 0.01) << "a rook down is a clear loss, not a certain one";
     EXPECT_NEAR(tuningRecords[0].target + tuningRecords[1].target, 1.0, 1e-9);
@@ -119,12 +118,9 @@ TEST_F(Tuner, KSearchFindsTheScaleOfTheTargets) {
 // most pieces on, all with a rook on a1 or a8: entry 56 of the rook table, the
 // first of the registered range. The planted change must be undone.
 TEST_F(Tuner, LocalSearchUndoesAPlantedChange) {
-    const char* fens[] = {
-        "6k1/5ppp/8/8/8/8/5PPP/R5K1 w - - 0 1",
-        "r5k1/5ppp/8/8/8/8/5PPP/6K1 b - - 0 1",
-        "1nbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQk - 0 1",
-        "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/1NBQKBNR b Kkq - 0 1",
-    };
+    const char* fens[] = {"6k1/5ppp/8/8/8/8/5PPP/R5K1 w - - 0 1", "r5k1/5ppp/8/8/8/8/5PPP/6K1 b - - 0 1",
+                          "1nbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQk - 0 1",
+                          "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/1NBQKBNR b Kkq - 0 1"};
     struct Case {
         const char* what;
         Score* values;
