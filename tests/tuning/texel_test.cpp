@@ -118,49 +118,39 @@ TEST_F(Tuner, KSearchFindsTheScaleOfTheTargets) {
 // most pieces on, all with a rook on a1 or a8: entry 56 of the rook table, the
 // first of the registered range. The planted change must be undone.
 TEST_F(Tuner, LocalSearchUndoesAPlantedChange) {
-    const char* fens[] = {"6k1/5ppp/8/8/8/8/5PPP/R5K1 w - - 0 1", "r5k1/5ppp/8/8/8/8/5PPP/6K1 b - - 0 1",
-                          "1nbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQk - 0 1",
-                          "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/1NBQKBNR b Kkq - 0 1"};
-    struct Case {
-        const char* what;
-        Score* values;
-        int count, kind, stepIndex;
-        bool plainTarget, mirrored;
-        Score plant;
-    };
+    for (const char* fen : {"6k1/5ppp/8/8/8/8/5PPP/R5K1 w - - 0 1", "r5k1/5ppp/8/8/8/8/5PPP/6K1 b - - 0 1",
+                            "1nbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQk - 0 1",
+                            "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/1NBQKBNR b Kkq - 0 1"}) {
+        TestPosition tp(fen);
+        ASSERT_FALSE(networkEvaluates(*tp)) << fen;
+        tuningRecords.push_back(makeTuningRecord(*tp, fen, 0.0));
+    }
     Score* rookRank = &pieceSquareScore[ROOK_T][56];
-    const Case cases[] = {
-        {"middle game", rookRank, 8, 11, 2, true, false, X(3, 0)},
-        {"end game", rookRank, 8, 11, 1, false, false, X(0, -2)},
-        {"mirrored", rookRank, 8, 11, 0, true, true, X(-1, 0)},
-        {"piece value", &pieceValue[KNIGHT_T], 4, 9, 3, true, false, X(5, 0)},
+    const std::pair<TuningParameter, Score> cases[] = {  // the parameter, the change planted into its rook entry
+        {{"middle game", rookRank, 8, 11, 2, true, true, false, false}, X(3, 0)},
+        {{"end game", rookRank, 8, 11, 1, true, false, false, false}, X(0, -2)},
+        {{"mirrored", rookRank, 8, 11, 0, true, true, true, false}, X(-1, 0)},
+        {{"piece value", &pieceValue[KNIGHT_T], 4, 9, 3, true, true, false, false}, X(5, 0)},
     };
     setTexelWorkerCount(2);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    texelK = 1.1;
+    for (const auto& [parameter, plant] : cases) {
+        SCOPED_TRACE(parameter.name);
         std::memcpy(pieceSquareScore, savedSquares, sizeof savedSquares);
-        if (c.mirrored)
+        if (parameter.mirrored)
             for (int i = 0; i < 4; i++) rookRank[i ^ 7] = rookRank[i];
-        tuningRecords.clear();
-        for (const char* fen : fens) {
-            TestPosition tp(fen);
-            ASSERT_FALSE(networkEvaluates(*tp)) << fen;
-            tuningRecords.push_back(makeTuningRecord(*tp, fen, 0.0));
-        }
-        texelK = 1.1;
         targetsFromEvaluation(texelK);
-        std::vector<Score> good(c.values, c.values + c.count);
-
-        // The planted entry: the a-file rook square, or the rook value.
-        const int planted = c.kind == 9 ? ROOK_T - KNIGHT_T : 0;
-        c.values[planted] += c.plant;
-        if (c.mirrored) c.values[planted ^ 7] += c.plant;
+        Score* values = parameter.values;
+        const std::vector<Score> good(values, values + parameter.count);
+        const int planted = parameter.kind == 9 ? ROOK_T - KNIGHT_T : 0;
+        values[planted] += plant;
+        if (parameter.mirrored) values[planted ^ 7] += plant;
         clearTuningParameters();
-        addTuningParameter({c.what, c.values, c.count, c.kind, c.stepIndex, true, c.plainTarget, c.mirrored, false});
+        addTuningParameter(parameter);
         ASSERT_GT(runAllWorkers(), 1e-9) << "the plant must show in the error";
 
         EXPECT_NEAR(localSearch(), 0.0, 1e-12);
-        EXPECT_EQ(std::vector<Score>(c.values, c.values + c.count), good);
+        EXPECT_EQ(std::vector<Score>(values, values + parameter.count), good);
     }
 }
 
