@@ -1,6 +1,7 @@
-// FEN set-up, refusal of malformed FENs and move text in both castling
-// modes (the board diagram: the protocol tests).
+// FEN set-up, refusal of malformed FENs, move text in both castling modes.
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 #include "board/fen.h"
 #include "board/movegen.h"
@@ -27,10 +28,9 @@ TEST(Fen, FieldsAndDefaults) {
     };
     for (const auto& c : cases) {
         TestPosition p(c.fen);
-        EXPECT_EQ(p->plyStack[0].castlingRights, c.rights) << c.fen;
-        EXPECT_EQ(p->plyStack[0].epSquare, c.epSquare) << c.fen;
-        EXPECT_EQ(p->gamePly, c.gamePly) << c.fen;
-        EXPECT_EQ(p->rule50, c.rule50) << c.fen;
+        EXPECT_EQ(std::tuple(int(p->plyStack[0].castlingRights), int(p->plyStack[0].epSquare), p->gamePly, p->rule50),
+                  std::tuple(c.rights, c.epSquare, c.gamePly, c.rule50))
+            << c.fen;
         EXPECT_EQ(positionToFen(*p), *c.written ? c.written : c.fen);
         EXPECT_EQ(checkConsistency(*p), "") << c.fen;
     }

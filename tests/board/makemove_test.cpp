@@ -12,8 +12,7 @@
 
 namespace {
 
-// The fields make/unmake must restore (the per-ply scratch of deeper plies
-// and the history beyond gamePly may change).
+// The fields make/unmake must restore (not the scratch of deeper plies).
 void expectSameState(const Position& a, const Position& b, const std::string& where) {
     EXPECT_EQ(std::memcmp(a.board, b.board, sizeof a.board), 0) << where;
     EXPECT_EQ(std::memcmp(a.pieces, b.pieces, sizeof a.pieces), 0) << where;

@@ -23,10 +23,10 @@ std::vector<std::string> texts(const std::vector<Move>& moves, const Position& p
 
 }  // namespace
 
-// The order the move picker relies on: captures by victim, cheap attackers
-// first; promotions queen first, quiet promotions ahead of the quiet moves;
-// single steps, double steps, then pieces; evasions king first; recaptures
-// on the last destination only. For ALL the listed moves start the list.
+// Captures by victim, cheap attackers first; promotions queen first, quiet
+// ones ahead of the quiet moves; single steps, double steps, then pieces;
+// evasions king first; recaptures on the last destination only. For ALL the
+// listed moves start the list.
 TEST(MoveGen, ListOrder) {
     enum Kind { CAPTURES, ALL, QUIESCENCE, RECAPTURES };
     const struct {

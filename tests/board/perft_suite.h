@@ -17,8 +17,7 @@ struct PerftCase {
     std::vector<std::pair<int, u64>> counts;  // depth, count
 };
 
-// "FEN ;depth ;count" lines (standard.txt) or "FEN;D1 n;...;D6 n" lines
-// (chess960.txt).
+// "FEN ;depth ;count" (standard.txt) or "FEN;D1 n;...;D6 n" (chess960.txt).
 inline std::vector<PerftCase> readPerftSuite(const std::string& file) {
     std::vector<PerftCase> cases;
     std::ifstream in(testData("perft/" + file));

@@ -1,6 +1,5 @@
-// The legal move generator against Stockfish: positions from random games
-// are given to one Stockfish process as FEN, and its "go perft 1" lists must
-// be exactly our legal moves.
+// The legal move generator against Stockfish: for positions from random
+// games its "go perft 1" lists must be exactly our legal moves.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -44,13 +43,12 @@ std::vector<std::vector<std::string>> askStockfish(const std::string& exe, const
     return answers;
 }
 
-// How many samples exercise each special case (in check, castling, en
-// passant, promotion, no legal move).
+// Samples in check, with castling, en passant, promotion, no legal move.
 using Coverage = std::array<int, 5>;
 
-// One move of a "lively" game: half of the time among the double steps,
-// en-passant captures, promotions and castlings. Returns false, ending the
-// game, at mate or stalemate and now and then where a rare move is on offer.
+// One move of a "lively" game, half of the time a double step, en passant,
+// promotion or castling. False, ending the game, at mate or stalemate and
+// now and then where a rare move is on offer.
 bool livelyMove(Position& pos, std::mt19937_64& rng) {
     Move* begin = pos.plyStack[0].moveListBegin;
     generateLegal(0, begin, pos);

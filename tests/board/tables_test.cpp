@@ -7,18 +7,13 @@
 #include "board/attacks.h"
 #include "test_util.h"
 
-namespace {
-
-u64 squares(std::initializer_list<const char*> names) {
-    u64 b = 0;
-    for (const char* n : names) b |= bit(sq(n));
-    return b;
-}
-
-}  // namespace
-
 TEST(Tables, HandCheckedEntries) {
     initEngineForTests();
+    auto squares = [](std::initializer_list<const char*> names) {
+        u64 b = 0;
+        for (const char* n : names) b |= bit(sq(n));
+        return b;
+    };
     const struct {
         u64 table, expected;
     } cases[] = {

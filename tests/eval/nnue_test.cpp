@@ -94,10 +94,9 @@ TEST(Network, LoadingRefusesBadFilesAndKeepsTheNetworkInUse) {
     EXPECT_FALSE(loadNetworkFile("/nonexistent/dir/net.nnue"));
 }
 
-// Along random lines of play, null moves and undos included, the
-// incrementally kept accumulator equals the plain sum for both
-// implementations, and the AVX2 output the scalar one. Two networks: large
-// weights that wrap the sums, small ones that leave the layers unclamped.
+// Along random lines of play with null moves and undos the incremental
+// accumulator equals the plain sum, and AVX2 the scalar code, for weights
+// large enough to wrap the sums and small enough to leave layers unclamped.
 TEST(Network, IncrementalAccumulatorEqualsTheSumAndAvx2EqualsScalar) {
     std::mt19937_64 rng(5);
     static i16 expected[2][NET_HALF];
@@ -171,8 +170,7 @@ TEST(Network, OutputScaleFollowsPawnsAndPhase) {
     }
 }
 
-// The bootstrap network: material from the side to move's view, and a
-// centralised knight beats one in the corner.
+// The bootstrap network: material for the side to move, central knights.
 TEST(Network, BootstrapFollowsTheMaterialBalance) {
     auto net = std::make_unique<NetworkParameters>();
     buildBootstrapNetwork(*net);

@@ -1,5 +1,4 @@
-// Helpers of the tablebase tests (header only, shared by the fast and slow
-// tests): the data files, positions from FEN and move text.
+// Helpers of the fast and slow tablebase tests: data files, positions, moves.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "board/fen.h"
@@ -53,23 +53,21 @@ inline std::string tbMoveText(TbMove move) {
     return text;
 }
 
-// Probes every line of a vector file (stops at the first failing line);
-// returns how many positions of each man count it holds.
+// Probes every line of a vector file up to the first failure; returns the
+// count of positions by number of men.
 inline std::vector<int> expectVectorsAgree(const std::string& path) {
     std::vector<int> byMen(8);
     for (const TbVector& v : readTbFile(path)) {
         const TbPosition p = tbPositionFromFen(v.fen);
         int wdlSuccess, dtzSuccess;
-        EXPECT_EQ(probeWdl(p, wdlSuccess), v.wdl) << v.fen;
-        EXPECT_EQ(probeDtz(p, dtzSuccess), v.dtz) << v.fen;
-        EXPECT_TRUE(wdlSuccess && dtzSuccess) << v.fen;
+        const std::pair<int, int> got(probeWdl(p, wdlSuccess), probeDtz(p, dtzSuccess));
+        EXPECT_EQ(std::tuple(got.first, got.second, wdlSuccess && dtzSuccess), std::tuple(v.wdl, v.dtz, true)) << v.fen;
         if (testing::Test::HasFailure()) break;
         byMen[tbMenCount(p)]++;
     }
     return byMen;
 }
 
-// The 3- and 4-man tables kept with the tests, and the shared directory that
-// also holds 5-man tables (absent on some machines).
+// The 3- and 4-man tables kept with the tests; the shared 5-man directory.
 inline std::string smallTablesDir() { return testData("syzygy/tables"); }
 inline std::string sharedTablesDir() { return std::string(VELMORA_SHARED_DATA) + "/syzygy"; }

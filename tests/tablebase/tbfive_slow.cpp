@@ -1,6 +1,5 @@
-// Five-man tables: the whole vector and root-move files against the shared
-// table directory (54 MB, not kept in the repository). Skipped when that
-// directory is missing.
+// Five-man tables: the vector and root-move files against the shared table
+// directory (not kept in the repository; skipped when missing).
 #include <filesystem>
 #include <numeric>
 

@@ -1,6 +1,5 @@
-// Tablebases end to end: the engine with SyzygyPath set answers each move of
-// a won ending with one "depth 127" line and converts won KRvK and KPvK
-// positions against the same engine searching without tables.
+// Tablebases end to end: with SyzygyPath set the engine answers each move
+// from the tables and converts won KRvK and KPvK endings against itself.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -12,9 +11,8 @@ namespace {
 using session::Engine;
 using session::Lines;
 
-// Plays the stronger side with tables (one instant root probe a move)
-// against the weaker side searching 50 ms a move without them. Returns how
-// the game ended.
+// The stronger side with tables (one "depth 127" line a move) against the
+// weaker searching 50 ms a move without them. Returns how the game ended.
 std::string playOut(const std::string& fen, int strongSide, int maxPlies) {
     Engine strong, weak;
     strong.send("setoption name SyzygyPath value " + testData("syzygy/tables"));

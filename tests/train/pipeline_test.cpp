@@ -24,16 +24,13 @@ TEST(Pipeline, RecordsKeepTheBoardAndSideToMove) {
         const TrainingRecord r = packRecord(*p, -123, 77);
         TestPosition back(recordToFen(r));
         ASSERT_EQ(0, std::memcmp(p->board, back->board, 64)) << recordToFen(r);
-        EXPECT_EQ(p->sideToMove, back->sideToMove);
-        EXPECT_EQ(-123, r.score);
-        EXPECT_EQ(77, r.ply);
+        EXPECT_EQ(std::tuple(back->sideToMove, int(r.score), int(r.ply)), std::tuple(p->sideToMove, -123, 77));
         EXPECT_TRUE(recordToFen(r).ends_with(" 39")) << recordToFen(r);  // ply 77: move 39
     }
 }
 
 // A run stopped after one game and resumed writes exactly what one run
-// writes; a run ended by a signal leaves whole games only, and its records
-// obey the generator's filters.
+// writes; a signal leaves whole games; records obey the generator's filters.
 TEST(Pipeline, GeneratorResumesExactlyAndStopsCleanly) {
     TempDir dir;
     ASSERT_EQ(0, datagen(dir / "once", {"--games", "2"}));

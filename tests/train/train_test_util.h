@@ -1,5 +1,4 @@
-// Helpers of the training-pipeline tests: the data generator run as a
-// child process with small searches.
+// The data generator as a child process, for the training-pipeline tests.
 #pragma once
 
 #include <string>
