@@ -17,8 +17,7 @@ struct PerftCase {
     std::vector<std::pair<int, u64>> counts;  // depth, count
 };
 
-// "FEN ;depth ;count" lines (standard.txt) or "FEN;D1 n;...;D6 n" lines
-// (chess960.txt).
+// "FEN ;depth ;count" (standard.txt) or "FEN;D1 n;...;D6 n" (chess960.txt).
 inline std::vector<PerftCase> readPerftSuite(const std::string& file) {
     std::vector<PerftCase> cases;
     std::ifstream in(testData("perft/" + file));
@@ -36,8 +35,7 @@ inline std::vector<PerftCase> readPerftSuite(const std::string& file) {
     return cases;
 }
 
-// Checks the counts from minDepth to maxDepth and the position record
-// afterwards.
+// Checks the counts from minDepth to maxDepth, then the position record.
 inline void runPerftSuite(const std::string& file, bool chess960Mode, size_t lines, int minDepth, int maxDepth) {
     Chess960Mode mode(chess960Mode);
     const std::vector<PerftCase> cases = readPerftSuite(file);

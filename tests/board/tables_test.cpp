@@ -1,6 +1,5 @@
-// Mask tables the evaluation relies on, checked by hand on the board (the
-// attack tables and the lines between squares are exercised by the move
-// generator: the perft suites and the Stockfish reference).
+// Mask tables the evaluation relies on, checked by hand (the attack tables:
+// the perft suites and the Stockfish reference).
 #include <gtest/gtest.h>
 
 #include <iterator>
@@ -8,18 +7,13 @@
 #include "board/attacks.h"
 #include "test_util.h"
 
-namespace {
-
-u64 squares(std::initializer_list<const char*> names) {
-    u64 b = 0;
-    for (const char* n : names) b |= bit(sq(n));
-    return b;
-}
-
-}  // namespace
-
 TEST(Tables, HandCheckedEntries) {
     initEngineForTests();
+    auto squares = [](std::initializer_list<const char*> names) {
+        u64 b = 0;
+        for (const char* n : names) b |= bit(sq(n));
+        return b;
+    };
     const struct {
         u64 table, expected;
     } cases[] = {

@@ -1,14 +1,12 @@
-// Helpers of the tablebase tests (header only, shared by the fast and slow
-// tests): the data files, positions from FEN, move text and FEN output.
+// Helpers of the fast and slow tablebase tests: data files, positions, moves.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "board/fen.h"
@@ -30,11 +28,10 @@ inline std::vector<TbVector> readTbFile(const std::string& path) {
         if (text.empty() || text[0] == '#') continue;
         const size_t a = text.find(';'), b = text.find(';', a + 1);
         TbVector v{text.substr(0, a), 0, 0, {}};
-        if (b == std::string::npos) {
-            std::istringstream moves(text.substr(a + 1));
-            for (std::string m; moves >> m;) v.moves.push_back(m);
-        } else {
-            v.wdl = std::stoi(text.substr(a + 1, b - a - 1));
+        std::istringstream moves(b == std::string::npos ? text.substr(a + 1) : "");
+        for (std::string m; moves >> m;) v.moves.push_back(m);
+        if (b != std::string::npos) {
+            v.wdl = std::stoi(text.substr(a + 1));
             v.dtz = std::stoi(text.substr(b + 1));
         }
         out.push_back(v);
@@ -56,47 +53,21 @@ inline std::string tbMoveText(TbMove move) {
     return text;
 }
 
-// Probes every line of a vector file (stops at the first failing line);
-// returns how many positions of each man count it holds.
+// Probes every line of a vector file up to the first failure; returns the
+// count of positions by number of men.
 inline std::vector<int> expectVectorsAgree(const std::string& path) {
     std::vector<int> byMen(8);
     for (const TbVector& v : readTbFile(path)) {
         const TbPosition p = tbPositionFromFen(v.fen);
         int wdlSuccess, dtzSuccess;
-        EXPECT_EQ(probeWdl(p, wdlSuccess), v.wdl) << v.fen;
-        EXPECT_EQ(probeDtz(p, dtzSuccess), v.dtz) << v.fen;
-        EXPECT_TRUE(wdlSuccess && dtzSuccess) << v.fen;
+        const std::pair<int, int> got(probeWdl(p, wdlSuccess), probeDtz(p, dtzSuccess));
+        EXPECT_EQ(std::tuple(got.first, got.second, wdlSuccess && dtzSuccess), std::tuple(v.wdl, v.dtz, true)) << v.fen;
         if (testing::Test::HasFailure()) break;
         byMen[tbMenCount(p)]++;
     }
     return byMen;
 }
 
-// The 3- and 4-man tables kept with the tests, and the shared directory that
-// also holds 5-man tables (absent on some machines).
+// The 3- and 4-man tables kept with the tests; the shared 5-man directory.
 inline std::string smallTablesDir() { return testData("syzygy/tables"); }
 inline std::string sharedTablesDir() { return std::string(VELMORA_SHARED_DATA) + "/syzygy"; }
-
-// FEN of a TbPosition (no castling; the en-passant field from epSquare).
-inline std::string tbToFen(const TbPosition& p) {
-    std::string fen;
-    for (int rank = 7; rank >= 0; rank--) {
-        int empty = 0;
-        for (int file = 0; file < 8; file++) {
-            const int sq = 8 * rank + file, type = tbTypeOn(p, sq);
-            if (!type) {
-                empty++;
-                continue;
-            }
-            if (empty) fen += char('0' + empty), empty = 0;
-            const char letter = " PNBRQK"[type];
-            fen += (p.black & bit(sq)) ? char(std::tolower(letter)) : letter;
-        }
-        if (empty) fen += char('0' + empty);
-        if (rank) fen += '/';
-    }
-    fen += p.whiteToMove ? " w - " : " b - ";
-    fen += p.epSquare ? squareText(p.epSquare) : "-";
-    return fen + " " + std::to_string(p.rule50) + " 1";
-}
-

@@ -2,16 +2,8 @@
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <gtest/gtest.h>
-#include <iterator>
 #include <sys/wait.h>
 #include <unistd.h>
-
-std::string fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 int datagen(const std::string& out, const std::vector<std::string>& extra, bool stopAfterFirstGame) {
     std::vector<std::string> args = {VELMORA_DATAGEN, "--out", out, "--workers", "1", "--hce", "--seed", "7",
@@ -37,11 +29,5 @@ int datagen(const std::string& out, const std::vector<std::string>& extra, bool 
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::vector<TrainingRecord> records(const std::string& path) {
-    std::vector<TrainingRecord> r;
-    EXPECT_TRUE(readRecords(path, r));
-    return r;
 }
 

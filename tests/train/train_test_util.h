@@ -1,5 +1,4 @@
-// Helpers of the training-pipeline tests: the data generator run as a
-// child process with small searches.
+// The data generator as a child process, for the training-pipeline tests.
 #pragma once
 
 #include <string>
@@ -8,9 +7,7 @@
 #include "test_util.h"
 #include "train/record.h"
 
-std::string fileBytes(const std::string& path);
 // Runs the generator (one worker, hand-written evaluation, seed 7, small
 // node budgets) with the extra arguments; with stopAfterFirstGame, SIGTERM
 // once it has written a game. Returns its exit status.
 int datagen(const std::string& out, const std::vector<std::string>& extra, bool stopAfterFirstGame = false);
-std::vector<TrainingRecord> records(const std::string& path);

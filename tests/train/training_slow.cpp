@@ -1,5 +1,4 @@
-// A tiny training run, start to finish: generated games, training, export,
-// and the engine reading the result.
+// A tiny training run: generated games, training, export, the engine using it.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -38,9 +37,8 @@ TEST(Pipeline, TinyTrainingRunLearnsMaterial) {
 
     initEngineForTests();
     ASSERT_TRUE(loadNetworkFile(c.out + "/epoch-6.nnue"));
-    // A knight up is for the network itself; a queen up never reaches it (the
-    // hand-written evaluation takes lopsided positions) but must come out
-    // right through the whole evaluation with the network loaded.
+    // A knight up is for the network itself; a queen up goes to the
+    // hand-written evaluation but must come out right with the network loaded.
     const struct {
         const char* fen;
         int sign;

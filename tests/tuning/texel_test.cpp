@@ -1,6 +1,5 @@
 // The Texel tuner: the worker slices, loading with network targets, the K
 // search, the local search, the printed tables read back, and the command.
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,7 +11,6 @@
 #include "eval/evaluate.h"
 #include "eval/nnue.h"
 #include "eval/weights.h"
-#include "platform/output.h"
 #include "test_util.h"
 #include "tuning/texel.h"
 
@@ -20,13 +18,11 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// Quiet output, fresh records and K, the bootstrap network and the tables
-// as they were; the pool is emptied and everything restored afterwards.
+// Quiet output, no records or parameters, the bootstrap network; restored after.
 class Tuner : public ::testing::Test {
 protected:
     void SetUp() override {
         initEngineForTests();
-        quiet = std::make_unique<CapturedOutput>();
         useBootstrapNetwork();
         std::memcpy(savedValues, pieceValue, sizeof savedValues);
         std::memcpy(savedSquares, pieceSquareScore, sizeof savedSquares);
@@ -42,24 +38,18 @@ protected:
         std::memcpy(pieceValue, savedValues, sizeof savedValues);
         std::memcpy(pieceSquareScore, savedSquares, sizeof savedSquares);
         netLoaded = true;
-        quiet.reset();
     }
 
-    // White-relative evaluation with the tables as they stand now.
-    static int whiteEval(const TuningRecord& r) {
-        TestPosition tp(r.fen);
-        auto caches = std::make_unique<EvalCaches>();
-        clearEvalCaches(*caches);
-        attachEvalCaches(*tp, *caches);
-        const int e = evaluate(0, *tp);
-        return tp->sideToMove == WHITE ? e : -e;
-    }
-    // Targets that the current tables meet exactly at K.
+    // Targets that the tables as they stand meet exactly at K.
     static void targetsFromEvaluation(double k) {
-        for (TuningRecord& r : tuningRecords) r.target = 1.0 / (1.0 + std::exp(-k * whiteEval(r) / 400.0));
+        for (TuningRecord& r : tuningRecords) {
+            TestPosition tp(r.fen);
+            const int e = evaluate(0, *tp.withThreadTables());
+            r.target = 1.0 / (1.0 + std::exp(-k * (tp->sideToMove == WHITE ? e : -e) / 400.0));
+        }
     }
 
-    std::unique_ptr<CapturedOutput> quiet;
+    CapturedOutput quiet;
     Score savedValues[6];
     Score savedSquares[6][NOFSQUARES];
     double savedK = 0;
@@ -74,7 +64,6 @@ TEST(TexelShares, SlicesCoverTheRecordsOnce) {
     const Case cases[] = {
         {4, 10, {{0, 2}, {2, 4}, {4, 6}, {6, 10}}},
         {3, 10, {{0, 3}, {3, 6}, {6, 10}}},
-        {1, 7, {{0, 7}}},
         {4, 3, {{0, 0}, {0, 0}, {0, 0}, {0, 3}}},
     };
     for (const Case& c : cases)
@@ -82,10 +71,11 @@ TEST(TexelShares, SlicesCoverTheRecordsOnce) {
             EXPECT_EQ(workerShare(i, c.workers, c.records), c.shares[size_t(i)]) << c.workers << " workers, " << i;
 }
 
-TEST_F(Tuner, LoadingKeepsNetworkTargetsAndSkipsBadLines) {
-    // The sample holds 22 good positions and three bad lines: one without c9,
-    // one without a result after it, one with a nine-square rank.
-    for (const bool network : {true, false}) {
+// The sample holds 22 good positions and three bad lines (no c9, no result,
+// a nine-square rank); without a network no record is kept. The targets are
+// White-relative.
+TEST_F(Tuner, LoadingKeepsWhiteRelativeNetworkTargetsAndSkipsBadLines) {
+    for (const bool network : {false, true}) {
         tuningRecords.clear();
         netLoaded = network;
         const TuningLoad load = loadTuningFile(testData("lichess-good.epd"));
@@ -96,16 +86,14 @@ TEST_F(Tuner, LoadingKeepsNetworkTargetsAndSkipsBadLines) {
         EXPECT_EQ(tuningRecords.size(), load.kept);
     }
     EXPECT_FALSE(loadTuningFile("/nonexistent/lichess-good.epd").opened);
-}
 
-TEST_F(Tuner, TargetsAreWhiteRelative) {
     // The same rook-down position with the colours exchanged: the targets
-    // must add up to one, and White's is below one half.
+    // add up to one, and White's is below one half.
+    tuningRecords.clear();
     const TempDir dir;
-    const std::string path = dir / "colours.epd";
-    std::ofstream(path) << "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/1NBQKBNR w Kkq - c9 \"0-1\";\n"
-                           "1nbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQk - c9 \"1-0\";\n";
-    ASSERT_EQ(loadTuningFile(path).kept, 2u);
+    std::ofstream(dir / "colours.epd") << "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/1NBQKBNR w Kkq - c9 \"0-1\";\n"
+                                          "1nbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQk - c9 \"1-0\";\n";
+    ASSERT_EQ(loadTuningFile(dir / "colours.epd").kept, 2u);
     EXPECT_LT(tuningRecords[0].target, 0.4);
     EXPECT_GT(tuningRecords[0].target, 0.01) << "a rook down is a clear loss, not a certain one";
     EXPECT_NEAR(tuningRecords[0].target + tuningRecords[1].target, 1.0, 1e-9);
@@ -114,8 +102,7 @@ TEST_F(Tuner, TargetsAreWhiteRelative) {
 TEST_F(Tuner, KSearchFindsTheScaleOfTheTargets) {
     ASSERT_EQ(loadTuningFile(testData("lichess-good.epd")).kept, 22u);
     setTexelWorkerCount(3);
-    // 2.7 lies beyond the first round's initial range 0..2: the range must
-    // follow the best K upwards.
+    // 2.7 lies beyond the first round's range 0..2: the range must follow.
     for (const double k : {0.35, 1.2345, 2.7}) {
         targetsFromEvaluation(k);
         EXPECT_NEAR(findOptimalK(), k, 2e-4);
@@ -123,56 +110,42 @@ TEST_F(Tuner, KSearchFindsTheScaleOfTheTargets) {
     }
 }
 
+// Hand-evaluated positions with a rook on a1 or a8 (rook table entry 56,
+// first of the registered range): the planted change must be undone.
 TEST_F(Tuner, LocalSearchUndoesAPlantedChange) {
-    // Hand-written positions, two of them late end games and two with most
-    // pieces on, all with a rook on a1 (White) or a8 (Black): entry 56 of the
-    // rook table, the first entry of the registered range.
-    const char* fens[] = {
-        "6k1/5ppp/8/8/8/8/5PPP/R5K1 w - - 0 1",
-        "r5k1/5ppp/8/8/8/8/5PPP/6K1 b - - 0 1",
-        "1nbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQk - 0 1",
-        "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/1NBQKBNR b Kkq - 0 1",
-    };
-    struct Case {
-        const char* what;
-        Score* values;
-        int count, kind, stepIndex;
-        bool plainTarget, mirrored;
-        Score plant;
-    };
+    for (const char* fen : {"6k1/5ppp/8/8/8/8/5PPP/R5K1 w - - 0 1", "r5k1/5ppp/8/8/8/8/5PPP/6K1 b - - 0 1",
+                            "1nbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQk - 0 1",
+                            "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/1NBQKBNR b Kkq - 0 1"}) {
+        TestPosition tp(fen);
+        ASSERT_FALSE(networkEvaluates(*tp)) << fen;
+        tuningRecords.push_back(makeTuningRecord(*tp, fen, 0.0));
+    }
     Score* rookRank = &pieceSquareScore[ROOK_T][56];
-    const Case cases[] = {
-        {"middle game", rookRank, 8, 11, 2, true, false, X(3, 0)},
-        {"end game", rookRank, 8, 11, 1, false, false, X(0, -2)},
-        {"mirrored", rookRank, 8, 11, 0, true, true, X(-1, 0)},
-        {"piece value", &pieceValue[KNIGHT_T], 4, 9, 3, true, false, X(5, 0)},
+    const std::pair<TuningParameter, Score> cases[] = {  // the parameter, the change planted into its rook entry
+        {{"middle game", rookRank, 8, 11, 2, true, true, false, false}, X(3, 0)},
+        {{"end game", rookRank, 8, 11, 1, true, false, false, false}, X(0, -2)},
+        {{"mirrored", rookRank, 8, 11, 0, true, true, true, false}, X(-1, 0)},
+        {{"piece value", &pieceValue[KNIGHT_T], 4, 9, 3, true, true, false, false}, X(5, 0)},
     };
     setTexelWorkerCount(2);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    texelK = 1.1;
+    for (const auto& [parameter, plant] : cases) {
+        SCOPED_TRACE(parameter.name);
         std::memcpy(pieceSquareScore, savedSquares, sizeof savedSquares);
-        if (c.mirrored)
+        if (parameter.mirrored)
             for (int i = 0; i < 4; i++) rookRank[i ^ 7] = rookRank[i];
-        tuningRecords.clear();
-        for (const char* fen : fens) {
-            TestPosition tp(fen);
-            ASSERT_FALSE(networkEvaluates(*tp)) << fen;
-            tuningRecords.push_back(makeTuningRecord(*tp, fen, 0.0));
-        }
-        texelK = 1.1;
         targetsFromEvaluation(texelK);
-        std::vector<Score> good(c.values, c.values + c.count);
-
-        // The planted entry: the a-file rook square, or the rook value.
-        const int planted = c.kind == 9 ? ROOK_T - KNIGHT_T : 0;
-        c.values[planted] += c.plant;
-        if (c.mirrored) c.values[planted ^ 7] += c.plant;
+        Score* values = parameter.values;
+        const std::vector<Score> good(values, values + parameter.count);
+        const int planted = parameter.kind == 9 ? ROOK_T - KNIGHT_T : 0;
+        values[planted] += plant;
+        if (parameter.mirrored) values[planted ^ 7] += plant;
         clearTuningParameters();
-        addTuningParameter({c.what, c.values, c.count, c.kind, c.stepIndex, true, c.plainTarget, c.mirrored, false});
+        addTuningParameter(parameter);
         ASSERT_GT(runAllWorkers(), 1e-9) << "the plant must show in the error";
 
         EXPECT_NEAR(localSearch(), 0.0, 1e-12);
-        EXPECT_EQ(std::vector<Score>(c.values, c.values + c.count), good);
+        EXPECT_EQ(std::vector<Score>(values, values + parameter.count), good);
     }
 }
 
@@ -208,7 +181,6 @@ TEST_F(Tuner, RegisteredTablesPrintAsTheEvaluationTables) {
 // The command through the engine binary, in a working directory of its own.
 TEST(TexelCommand, RunsOrExplainsWhyNot) {
     struct Case {
-        const char* what;
         const char* fileText;  // nullptr: no tuning file
         std::string command;
         Lines present, absent;
@@ -216,20 +188,20 @@ TEST(TexelCommand, RunsOrExplainsWhyNot) {
     std::ifstream sample(testData("lichess-good.epd"));
     const std::string sampleText((std::istreambuf_iterator<char>(sample)), std::istreambuf_iterator<char>());
     const Case cases[] = {
-        {"no file", nullptr, "texel abc",
+        {nullptr, "texel abc",
          {"info string texel: 'abc' is neither a thread count nor 'empty'; ignored",
           "There seems to be a problem with the tuning file. tuning not executed"},
          {"Starting texel tuning...."}},
-        {"only bad lines", "no marker here\nrnbqkbnr/8/8 w - - c9 \"1-0\";\n", "texel 2",
+        {"no marker here\nrnbqkbnr/8/8 w - - c9 \"1-0\";\n", "texel 2",
          {"info string no tuning positions: nothing to tune"},
          {"Starting texel tuning....", "Lets go"}},
-        {"empty registry", sampleText.c_str(), "texel 2 empty",
+        {sampleText.c_str(), "texel 2 empty",
          {"Lets go", "Starting texel tuning....", " Improving: 1"},
          {" Improving: 2", "TCONST combEval pieceValue[6] = "}},
     };
     const std::filesystem::path home = std::filesystem::current_path();
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(c.command);
         const TempDir dir;
         if (c.fileText) std::ofstream(dir / "lichess-good.epd") << c.fileText;
         std::filesystem::current_path(dir.path);
