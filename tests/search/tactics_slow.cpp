@@ -26,17 +26,11 @@ std::vector<Problem> readSuite(const std::string& path) {
     std::vector<Problem> suite;
     std::ifstream in(path);
     for (std::string line; std::getline(in, line);) {
-        std::istringstream words(line);
-        Problem p;
-        std::string w;
-        for (int i = 0; i < 4 && words >> w; i++) p.fen += (i ? " " : "") + w;
-        if (!(words >> w)) continue;  // an empty line
-        EXPECT_EQ(w, "bm") << line;
-        while (words >> w) {
-            p.best.push_back(w);
-            if (w.back() == ';') break;
-        }
-        if (!p.best.empty()) p.best.back().pop_back();  // the ';'
+        const size_t bm = line.find(" bm "), end = line.find(';');
+        if (bm == std::string::npos || end < bm) continue;  // an empty line
+        Problem p{line.substr(0, bm), {}};
+        std::istringstream moves(line.substr(bm + 4, end - bm - 4));
+        for (std::string w; moves >> w;) p.best.push_back(w);
         suite.push_back(p);
     }
     return suite;

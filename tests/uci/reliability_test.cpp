@@ -1,10 +1,6 @@
 // The search as GUIs and match managers see it: the real binary is started
 // and spoken to through pipes while it searches, and every move it names is
-// checked with the board code. Info lines, quitting mid-search, Chess960
-// castling, bench, stalemate traps checked against Stockfish, roots that
-// leave no choice, a "go" sent before the last "bestmove", searches that
-// only end on request (also with out-of-range numbers), node limits, and a
-// random but GUI-legal stream of commands.
+// checked with the board code.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -27,25 +23,6 @@ const std::string ONE_REPLY = "k7/8/8/8/8/8/1r6/K7 w - - 0 1";
 const std::string MATE_IN_ONE = "6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - - 0 1";
 const std::string AFTER_E4 = "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq - 0 1";
 
-// Stockfish's verdict on each position: mate in N (negative when mated),
-// or 0 when it finds no mate.
-std::vector<int> stockfishMates(const std::string& exe, const Lines& fens) {
-    EngineProcess stockfish({}, exe);
-    std::vector<int> mates;
-    for (const std::string& fen : fens) {
-        stockfish.send("position fen " + fen);
-        stockfish.send("go depth 18");
-        Lines seen;
-        EXPECT_TRUE(stockfish.waitFor("bestmove", SEARCH_MS, &seen)) << fen;
-        const Lines infos = withPrefix(seen, "info depth");
-        EXPECT_FALSE(infos.empty()) << fen;
-        const auto f = infos.empty() ? std::map<std::string, std::string>{} : infoFields(infos.back());
-        mates.push_back(f.count("mate") ? std::stoi(f.at("mate")) : 0);
-    }
-    stockfish.send("quit");
-    return mates;
-}
-
 }  // namespace
 
 TEST(SearchProtocol, InfoLinesFromDepthTenAndALegalBestMove) {
@@ -59,25 +36,20 @@ TEST(SearchProtocol, InfoLinesFromDepthTenAndALegalBestMove) {
     std::map<std::string, std::string> last;
     for (const std::string& info : withPrefix(out, "info")) {
         ASSERT_TRUE(std::regex_match(info, form)) << info;
-        const auto f = infoFields(info);
-        depths.push_back(std::stoi(f.at("depth")));
-        const unsigned long long nodes = std::stoull(f.at("nodes")), time = std::stoull(f.at("time"));
-        EXPECT_GT(nodes, 0u) << info;
-        EXPECT_GE(time, 1u) << info;
-        EXPECT_EQ(std::stoull(f.at("nps")), nodes * 1000 / time) << info;
-        EXPECT_GT(std::stoi(f.at("seldepth")), 0) << info;
+        last = infoFields(info);
+        depths.push_back(std::stoi(last.at("depth")));
+        const unsigned long long nodes = std::stoull(last.at("nodes")), time = std::stoull(last.at("time"));
+        EXPECT_TRUE(nodes > 0 && time > 0 && std::stoi(last.at("seldepth")) > 0) << info;
+        EXPECT_EQ(std::stoull(last.at("nps")), nodes * 1000 / time) << info;
         TestPosition pos(ENDGAME);
-        for (const std::string& m : words(f.at("pv")))
-            ASSERT_TRUE(playText(*pos, m)) << "pv move " << m << ": " << info;
-        last = f;
+        for (const std::string& m : words(last.at("pv"))) ASSERT_TRUE(playText(*pos, m)) << m << " in " << info;
     }
     EXPECT_EQ(depths, (std::vector<int>{10, 11})) << "one line per iteration, none below depth 10";
     // With a depth limit the boss reports its own search: the best move and
     // the ponder move are the first two moves of its last principal variation.
-    const std::string best = checkBestMove(ENDGAME, out.back());
     const Lines pv = words(last["pv"]);
     ASSERT_FALSE(pv.empty());
-    EXPECT_EQ(best, pv[0]);
+    EXPECT_EQ(checkBestMove(ENDGAME, out.back()), pv[0]);
     if (pv.size() > 1) {
         EXPECT_EQ(out.back(), "bestmove " + pv[0] + " ponder " + pv[1]);
     }
@@ -97,10 +69,7 @@ TEST(SearchProtocol, QuitAndEndOfInputDuringAFourThreadSearch) {
         engine.send("setoption name Threads value 4");
         engine.send("go infinite");
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        if (quit)
-            engine.send("quit");
-        else
-            engine.closeInput();
+        quit ? engine.send("quit") : engine.closeInput();
         const int status = engine.waitExit(2 * PROMPT_MS);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << (quit ? " after quit" : "");
     }
@@ -108,14 +77,14 @@ TEST(SearchProtocol, QuitAndEndOfInputDuringAFourThreadSearch) {
 
 TEST(SearchProtocol, BenchIsDeterministic) {
     Engine engine;
-    std::vector<unsigned long long> counts;
+    Lines counts;
     for (int run = 0; run < 2; run++) {
         engine.send("bench 6");
         const auto summary = engine.waitFor("Nodes searched", SEARCH_MS);
         ASSERT_TRUE(summary);
-        counts.push_back(std::stoull(words(*summary).back()));
+        counts.push_back(words(*summary).back());
     }
-    EXPECT_GT(counts[0], 0u);
+    EXPECT_NE(counts[0], "0");
     EXPECT_EQ(counts[0], counts[1]);
     // Bench leaves the engine ready to search the start position.
     const Lines out = engine.search("go depth 3");
@@ -123,47 +92,37 @@ TEST(SearchProtocol, BenchIsDeterministic) {
     checkBestMove(START_FEN, out.back());
 }
 
-// Each position has a move that looks like mate but stalemates. A mate the
-// engine announces must be one Stockfish confirms (no longer than claimed),
-// and where Stockfish sees a forced mate the engine must not stalemate.
-TEST(Reliability, StalemateTrapsAgreeWithStockfish) {
-    const std::string exe = findStockfish();
-    if (exe.empty()) GTEST_SKIP() << NO_STOCKFISH;
-    const Lines traps = {
-        "8/8/8/4b3/8/5k2/7p/7K b - - 1 86",  // Bf4 stalemates
-        "8/8/8/8/8/5k2/7p/5b1K b - - 0 1",   // Kg3 stalemates
-        "7k/5K2/8/6Q1/8/8/8/8 w - - 0 1",    // Qg6 stalemates, Qg7 mates
-        "k7/2Q5/8/2K5/8/8/8/8 w - - 0 1",    // most king moves stalemate
-        "8/8/8/8/8/k7/2q5/K7 b - - 0 1",     // Kb3 stalemates, Qb2 mates
-        "7k/8/5KP1/8/8/8/8/8 w - - 0 1",     // Kf7 stalemates
+// Each position has a move that looks like mate but stalemates. With it the
+// mate there is (Stockfish, depth 18; 0: none): a mate the engine announces
+// must be no shorter than that one, and where there is one it must not
+// stalemate.
+TEST(Reliability, StalemateTraps) {
+    const std::pair<std::string, int> traps[] = {
+        {"8/8/8/4b3/8/5k2/7p/7K b - - 1 86", 0},  // Bf4 stalemates
+        {"8/8/8/8/8/5k2/7p/5b1K b - - 0 1", 0},   // Kg3 stalemates
+        {"7k/5K2/8/6Q1/8/8/8/8 w - - 0 1", 1},    // Qg6 stalemates, Qg7 mates
+        {"k7/2Q5/8/2K5/8/8/8/8 w - - 0 1", 3},    // most king moves stalemate
+        {"8/8/8/8/8/k7/2q5/K7 b - - 0 1", 1},     // Kb3 stalemates, Qb2 mates
+        {"7k/8/5KP1/8/8/8/8/8 w - - 0 1", 0},     // Kf7 stalemates
     };
-    const std::vector<int> verdict = stockfishMates(exe, traps);
-    ASSERT_EQ(verdict.size(), traps.size());
     for (int threads : {1, 3}) {
         Engine engine;
         engine.send("setoption name Threads value " + std::to_string(threads));
-        for (size_t i = 0; i < traps.size(); i++)
+        for (const auto& [fen, mate] : traps)
             for (int depth : {2, 3, 7}) {
-                const std::string where =
-                    traps[i] + " depth " + std::to_string(depth) + " threads " + std::to_string(threads);
+                SCOPED_TRACE(::testing::Message() << fen << ", depth " << depth << ", " << threads << " threads");
                 engine.send("ucinewgame");
-                ASSERT_TRUE(engine.waitFor("readyok", SEARCH_MS)) << where;
-                engine.send("position fen " + traps[i]);
+                ASSERT_TRUE(engine.waitFor("readyok", SEARCH_MS));
+                engine.send("position fen " + fen);
                 const Lines out = engine.search("go depth " + std::to_string(depth));
-                ASSERT_FALSE(out.empty()) << where;
+                ASSERT_FALSE(out.empty());
                 for (const std::string& text : withPrefix(out, "info score mate ")) {
                     const int m = std::stoi(infoFields(text).at("mate"));
-                    const int sf = verdict[i];
-                    EXPECT_TRUE(m > 0 ? sf > 0 && sf <= m : sf < 0 && sf >= m)
-                        << where << ": '" << text << "', Stockfish " << (sf ? "mate " + std::to_string(sf) : "no mate");
+                    EXPECT_TRUE(m > 0 ? mate > 0 && mate <= m : mate < 0 && mate >= m) << text;
                 }
-                const std::string best = checkBestMove(traps[i], out.back());
-                TestPosition pos(traps[i]);
-                ASSERT_TRUE(playText(*pos, best)) << where;
-                if (verdict[i] > 0) {
-                    EXPECT_FALSE(legalMoveTexts(*pos).empty() && !isInCheck(*pos))
-                        << where << ": " << best << " stalemates a forced mate";
-                }
+                TestPosition pos(fen);
+                ASSERT_TRUE(playText(*pos, checkBestMove(fen, out.back())));
+                EXPECT_FALSE(mate > 0 && legalMoveTexts(*pos).empty() && !isInCheck(*pos)) << "stalemated a mate";
             }
     }
 }
@@ -335,9 +294,7 @@ TEST(Reliability, ProtocolStress) {
         ASSERT_TRUE(engine.waitFor(prefix, waitMs, &seen)) << "no " << prefix << ", " << pending.size() << " pending";
         for (const std::string& text : seen) take(text);
     };
-    auto ready = [&](int percent) {
-        if (chance(percent)) engine.send("isready"), readyAsked++;
-    };
+    auto ready = [&](int percent) { if (chance(percent)) engine.send("isready"), readyAsked++; };
     auto go = [&]() {
         const int kind = pick(0, 5);
         // Smaller fixed searches in the sanitizer builds, which run the
@@ -375,10 +332,7 @@ TEST(Reliability, ProtocolStress) {
         } else if (pending.size() > 1 || running == FINITE) {
             // Finite searches end by themselves.
             ready(15);
-            if (chance(30))
-                stop();
-            else
-                await("bestmove", SEARCH_MS);
+            chance(30) ? stop() : await("bestmove", SEARCH_MS);
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(pick(0, 30)));
             ready(20);
