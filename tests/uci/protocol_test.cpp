@@ -16,7 +16,7 @@ using namespace session;
 
 namespace {
 
-const std::string START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+const std::string START = START_FEN;
 const std::string START_BOARD = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR";
 const std::string BUILD_NAME = std::string("Velmora 3.0") + BUILD_SUFFIX;
 const std::string UNABLE = ". Unable to calculate the best move for a position.";
@@ -33,18 +33,13 @@ Lines operator+(Lines a, const Lines& b) {
 // The diagram "showboard" and "perft" print for the placement field of a FEN.
 Lines diagram(const std::string& placement) {
     const std::string border = "+---+---+---+---+---+---+---+---+";
-    Lines out = {border};
-    std::string row = "|";
-    for (const char c : placement + "/") {
-        if (c == '/') {
-            out.insert(out.end(), {row, border});
-            row = "|";
-        } else if (c <= '8') {
-            for (int i = 0; i < c - '0'; i++) row += "   |";
-        } else {
-            row += std::string(" ") + c + " |";
-        }
+    Lines out = {border, "|"};
+    for (const char c : placement) {
+        if (c == '/') out.insert(out.end(), {border, "|"});
+        for (char empty = '1'; empty <= c && c <= '8'; empty++) out.back() += "   |";
+        if (c > '8') out.back() += std::string(" ") + c + " |";
     }
+    out.push_back(border);
     return out;
 }
 
@@ -102,10 +97,8 @@ std::string tempFile(const TempDir& dir, const std::string& name, const std::str
 }  // namespace
 
 TEST(ProtocolTest, StartUpBannerAndEndOfInputActsAsQuit) {
-    // Empty input: the banner, then the end of input ends the program with
-    // exit code 0 (runEngine checks the exit status). The build writes the
-    // default network beside the executable; the engine finds it there and
-    // says nothing else.
+    // The banner, the default network found beside the executable, and the
+    // end of input ends the program with exit code 0 (runEngine checks it).
     const Lines lines = splitLines(runEngine(""));
     EXPECT_EQ(lines, (Lines{BUILD_NAME, "by Tesserwick", "", "enter 'help' to see the commands", "Net read"}));
 
@@ -130,11 +123,8 @@ TEST(ProtocolTest, TheNetworkBesideTheExecutableComesBeforeTheBuiltInOne) {
 }
 
 TEST(ProtocolTest, SetoptionClampsAndReports) {
-    std::string bytes;
-    {
-        std::ifstream in(DEFAULT_NET, std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), {});
-    }
+    std::ifstream in(DEFAULT_NET, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
     ASSERT_GT(bytes.size(), 25184056u);
     const TempDir dir;
     const std::string truncated = tempFile(dir, "truncated", bytes.substr(0, 1000000));
