@@ -1,7 +1,5 @@
 // The staged move picker: every legal move exactly once, in stage order,
-// whatever the hash move, killers and counter move hold (random words and
-// moves of other positions among them, which also tries the test that a
-// stored move fits the position); the history and killer updates after a
+// whatever the stored moves hold; the history and killer updates after a
 // quiet cut-off.
 #include <gtest/gtest.h>
 
@@ -18,8 +16,7 @@
 
 namespace {
 
-// A test position wired like a thread's: its own continuation tables and
-// evaluation caches.
+// A test position wired like a thread's.
 struct ThreadPosition {
     TestPosition tp;
     explicit ThreadPosition(const std::string& fen) : tp(fen) { tp.withThreadTables(); }
@@ -29,11 +26,8 @@ struct ThreadPosition {
 
 constexpr int SCRATCH_PLY = 100;
 
-// The moves of the position at `ply`, generated on a far ply so that the
-// ply itself keeps whatever state an earlier node left in it. `legal`: the
-// legal list; otherwise what the generators produce for the picker
-// (evasions in check, else captures and quiet moves). Each move carries its
-// piece in the top byte.
+// The moves at `ply` with their pieces, generated on a far ply so that `ply`
+// keeps its state: the legal list, or what the generators give the picker.
 std::vector<Move> generated(ThreadPosition& t, int ply, bool legal) {
     Position& pos = t.pos();
     PlyState& s = pos.plyStack[SCRATCH_PLY];
@@ -92,9 +86,9 @@ void fillRandom(i16* table, size_t n, std::mt19937_64& rng) {
     }
 }
 
-// Runs the picker of `ply` as the search does: checks each move against its
-// stage, filters with the search's legality rule, and compares the moves
-// accepted with the legal list. Returns whether all was well.
+// Runs the picker of `ply` as the search does, checks each move against its
+// stage and the moves the search's legality rule accepts against the legal
+// list; false when something was wrong.
 bool checkPicker(Position& pos, int ply, Move hash, const std::vector<Move>& legal) {
     PlyState& st = pos.plyStack[ply];
     const u64 key = pos.key;
@@ -135,11 +129,9 @@ bool checkPicker(Position& pos, int ply, Move hash, const std::vector<Move>& leg
 
 }  // namespace
 
-// Random games, standard and Chess960; at every position the picker runs
-// at ply 0 or at ply 2 (two moves made inside the search stack, the
-// second perhaps a null move) with random histories, and with a hash move,
-// killers and counter move that may be legal, illegal, from an earlier
-// position, random words or missing.
+// Random games, standard and Chess960; at every position the picker runs at
+// ply 0 or after two moves inside the search stack (the second perhaps a
+// null move), with random histories and stored moves.
 TEST(MovePick, EveryLegalMoveExactlyOnce) {
     ThreadPosition t(START_FEN);
     Position& pos = t.pos();
@@ -159,8 +151,6 @@ TEST(MovePick, EveryLegalMoveExactlyOnce) {
             const std::vector<Move> rootLegal = generated(t, 0, true);
             if (rootLegal.empty()) break;
 
-            // Two moves down the search stack (the second perhaps a null
-            // move), unless the picker runs at the root.
             const int ply = rng() % 4 ? 2 : 0;
             pos.threadIndex = int(rng() % 4);
             std::vector<Move> made;
@@ -239,8 +229,7 @@ TEST(MovePick, QuietCutoffUpdates) {
     const Move cut = tried[2];
     updateQuietCutoff(2, cut, 3, pos);
     EXPECT_EQ(tables(cut), (std::vector<int>{288, 288, 288}));
-    EXPECT_EQ(tables(tried[0]), (std::vector<int>{-288, -288, -288}));
-    EXPECT_EQ(tables(tried[1]), (std::vector<int>{-288, -288, -288}));
+    for (int i : {0, 1}) EXPECT_EQ(tables(tried[i]), (std::vector<int>{-288, -288, -288})) << i;
     EXPECT_TRUE(sameMove(moveFromWord(pos.counterMoves[BPAWN - 2][made[1].to]), cut));
     EXPECT_TRUE(sameMove(st.killer1, cut));
     EXPECT_EQ(st.killer1.score, pos.board[cut.from]);
@@ -269,10 +258,9 @@ TEST(MovePick, QuietCutoffUpdates) {
         EXPECT_EQ(st.pickStage, stages[i]);
     }
     updateQuietCutoff(2, tried[2], 2, pos);
-    auto history = [&](Move m) { return pos.history[pos.board[m.from] - 2][m.to]; };
-    EXPECT_EQ(history(tried[2]), 128);
-    EXPECT_EQ(history(tried[0]), -128) << "the hash move";
-    EXPECT_EQ(history(tried[1]), -128) << "the first killer";
+    EXPECT_EQ(tables(tried[2])[0], 128);
+    EXPECT_EQ(tables(tried[0])[0], -128) << "the hash move";
+    EXPECT_EQ(tables(tried[1])[0], -128) << "the first killer";
     undoMove(1, made[1], pos);
     undoMove(0, made[0], pos);
 }
