@@ -1,5 +1,5 @@
-// The shared hash table: probing, replacement, ageing, mate-score
-// conversion and the parallel clear (sizes: the protocol tests).
+// The shared hash table: probing, replacement, ageing and the parallel clear
+// (mate scores: the search tests; sizes: the protocol tests).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -63,17 +63,6 @@ TEST(HashTable, ProbeOverwriteAndReplacement) {
         EXPECT_EQ(ttProbe(clusterKey(0)).bound() == BOUND_NONE, age == 63) << age;
         EXPECT_EQ(ttProbe(clusterKey(1)).bound() == BOUND_NONE, age == 64) << "equal values: lowest slot goes";
     }
-}
-
-// Mate scores are stored as distances from the node, table wins and plain
-// scores as they are.
-TEST(HashTable, MateScoresAreStoredFromTheNode) {
-    const int cases[][3] = {{31987, 10, 31997}, {-31990, 6, -31996}, {31871, 3, 31871}, {-150, 9, -150}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(ttScoreToStore(c[0], c[1]), c[2]);
-        EXPECT_EQ(ttScoreFromStore(c[2], c[1]), c[0]);
-    }
-    EXPECT_EQ(ttScoreFromStore(31997, 4), 31993);
 }
 
 TEST(HashTable, ClearWithSeveralThreadsZeroesEverythingAndRestartsGenerations) {

@@ -96,7 +96,7 @@ std::string tempFile(const TempDir& dir, const std::string& name, const std::str
 
 }  // namespace
 
-TEST(ProtocolTest, StartUpBannerAndEndOfInputActsAsQuit) {
+TEST(ProtocolTest, StartUpEndOfInputQuitAndCommandLine) {
     // The banner, the default network found beside the executable, and the
     // end of input ends the program with exit code 0 (runEngine checks it).
     const Lines lines = splitLines(runEngine(""));
@@ -105,6 +105,11 @@ TEST(ProtocolTest, StartUpBannerAndEndOfInputActsAsQuit) {
     // "ucinewgame" answers readyok by itself; nothing after "quit" is read.
     const Lines quit = splitLines(runEngine("ucinewgame\nisready\nquit\nisready\n"));
     EXPECT_EQ(std::count(quit.begin(), quit.end(), "readyok"), 2);
+
+    // Command-line arguments run one command, and no input is read.
+    const Lines perft = withPrefix(splitLines(runEngine("isready\nperft 1\n", {"perft", "3"})), "Perft results");
+    ASSERT_EQ(perft.size(), 1u);
+    EXPECT_EQ(perft[0].rfind("Perft results for depth: 3  8902  Nodes per sec: ", 0), 0u) << perft[0];
 }
 
 // A copy of the executable started from another folder reads the network
@@ -243,12 +248,4 @@ TEST(ProtocolTest, RepliesToCommands) {
           "Results of the perft checks (0 = wrong, 1 = OK) : 0"}},
         {"rtestRFC " + allGood, {mated, "Okidoki", "Results of the perft checks (0 = wrong, 1 = OK) : 1"}},
     });
-}
-
-TEST(ProtocolTest, CommandLineArgumentsRunOneCommandWithoutReadingInput) {
-    const Lines lines = splitLines(runEngine("isready\nperft 1\n", {"perft", "3"}));
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "readyok"), 0);
-    const Lines results = withPrefix(lines, "Perft results for depth: ");
-    ASSERT_EQ(results.size(), 1u);
-    EXPECT_EQ(results[0].rfind("Perft results for depth: 3  8902  Nodes per sec: ", 0), 0u) << results[0];
 }
