@@ -76,8 +76,7 @@ std::string CapturedOutput::text() {
     std::fflush(file_);
     std::rewind(file_);
     std::string out;
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file_)) > 0;) out.append(buffer, n);
+    for (int c; (c = std::fgetc(file_)) != EOF;) out += char(c);
     return out;
 }
 
@@ -239,13 +238,9 @@ EngineProcess::~EngineProcess() {
 
 void EngineProcess::send(const std::string& text) {
     const std::string packet = text + "\n";
-    size_t done = 0;
-    while (toEngine >= 0 && done < packet.size()) {
+    for (size_t done = 0; toEngine >= 0 && done < packet.size();) {
         const ssize_t n = write(toEngine, packet.data() + done, packet.size() - done);
-        if (n <= 0) {
-            ADD_FAILURE() << "could not send '" << text << "' to the engine";
-            return;
-        }
+        if (n <= 0) return ADD_FAILURE() << "could not send '" << text << "' to the engine";
         done += size_t(n);
     }
 }
@@ -261,12 +256,9 @@ bool EngineProcess::fillBuffer(int timeoutMs) {
     if (poll(&p, 1, std::max(0, timeoutMs)) <= 0) return false;
     char chunk[4096];
     const ssize_t n = read(fromEngine, chunk, sizeof chunk);
-    if (n <= 0) {
-        outputEnded = true;
-        return false;
-    }
-    pending.append(chunk, size_t(n));
-    return true;
+    outputEnded = n <= 0;
+    if (n > 0) pending.append(chunk, size_t(n));
+    return n > 0;
 }
 
 std::optional<std::string> EngineProcess::waitFor(const std::string& prefix, int timeoutMs,

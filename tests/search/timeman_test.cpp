@@ -48,19 +48,13 @@ struct Defaults {
 
 }  // namespace
 
-// Budgets worked out from the allocation rules: the first search of a game
-// (movestogo from the stage, the increment factor from the clock), short
-// clocks, an increment larger than the clock (halved, factor 5), movestogo
-// (one move left; four moves, whose 40 ms floor the time left caps; zero,
-// read as none instead of dividing by zero), ponder and thread-count shares,
-// an unknown stage, and "movetime", which is the hard limit.
+// Budgets worked out by hand: the first search of a game, short clocks, an
+// increment larger than the clock (halved, factor 5), movestogo 1, 4 (its
+// 40 ms floor capped by the time left) and 0 (read as none), ponder and
+// thread-count shares, an unknown stage, and "movetime" as the hard limit.
 TEST(TimeAllocation, Budgets) {
     const struct {
-        int time, inc, stage;
-        bool newGame;
-        int togo, threads;  // togo -1: none given
-        bool ponder;
-        int soft, hard;
+        int time, inc, stage, newGame, togo, threads, ponder, soft, hard;  // togo -1: none given
         float factor;
         int moveTime = 0;
     } cases[] = {

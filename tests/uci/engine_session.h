@@ -90,17 +90,12 @@ inline std::string checkBestMove(const std::string& fen, const std::string& line
 // "pv" holds the moves.
 inline std::map<std::string, std::string> infoFields(const std::string& line) {
     std::map<std::string, std::string> fields;
-    const Lines w = words(line);
-    for (size_t i = 1; i + 1 < w.size(); i++) {
-        if (w[i] == "pv") {
-            for (size_t j = i + 1; j < w.size(); j++) fields["pv"] += (j > i + 1 ? " " : "") + w[j];
-            break;
-        }
-        if (w[i] != "score") {
-            fields[w[i]] = w[i + 1];
-            i++;
-        }
-    }
+    std::istringstream in(line);
+    std::string key, value;
+    in >> key;  // "info"
+    while (in >> key && key != "pv")
+        if (key != "score" && in >> value) fields[key] = value;
+    for (std::string move; key == "pv" && in >> move;) fields["pv"] += (fields["pv"].empty() ? "" : " ") + move;
     return fields;
 }
 

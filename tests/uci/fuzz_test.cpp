@@ -42,20 +42,17 @@ bool isHarmless(const std::string& line) {
     return name != "Threads" || !readInteger(value, v) || v <= 8;
 }
 
-class LineMaker {
-public:
+struct LineMaker {
     explicit LineMaker(u64 seed) : rng(seed), scratch(START_FEN) {}
 
     // A harmless command line, never containing a line break.
     std::string next() {
         for (;;) {
-            std::string line = fresh();
-            if (chance(25)) line = mutate(line);
+            const std::string line = chance(25) ? mutate(fresh()) : fresh();
             if (isHarmless(line)) return line;
         }
     }
 
-private:
     std::mt19937_64 rng;
     TestPosition scratch;
 
