@@ -4,7 +4,6 @@
 #include <pthread.h>
 #include <sched.h>
 
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -109,15 +108,12 @@ Cpus boundHere(const Cpus& cpus) {
     return result;
 }
 
-// Engine output captured for the test's duration; puts back the options
-// and the test thread's affinity afterwards.
+// Captures the engine's output; puts back the options and the test thread's
+// affinity at the end.
 struct BindingSession {
     Cpus initial = affinityOf(pthread_self());
-    std::optional<CapturedOutput> output;
-    BindingSession() {
-        initEngineForTests();
-        output.emplace();
-    }
+    CapturedOutput output;
+    BindingSession() { initEngineForTests(); }
     ~BindingSession() {
         executeCommand("setoption name WindowsNumaNode value 0");
         executeCommand("setoption name Threads value 1");
@@ -133,10 +129,10 @@ TEST(NumaBinding, SearchThreadsEndOnTheirNode) {
     const std::string net = std::string(VELMORA_BINARY).substr(0, std::string(VELMORA_BINARY).rfind('/') + 1) +
                             DEFAULT_NET_FILE;
     executeCommand("setoption name NetFile value " + net);
-    ASSERT_NE(session.output->text().find("NetFile used"), std::string::npos);
+    ASSERT_NE(session.output.text().find("NetFile used"), std::string::npos);
 
-    // New threads inherit the creator's affinity: start them on one CPU, so
-    // that a binding to a node with more CPUs shows.
+    // New threads inherit the creator's affinity: started on one CPU, a
+    // binding to a node with more shows.
     const Cpus narrow{session.initial.front()};
     ASSERT_TRUE(setAffinity(pthread_self(), narrow));
     executeCommand("setoption name Threads value 2");
@@ -147,11 +143,11 @@ TEST(NumaBinding, SearchThreadsEndOnTheirNode) {
         ASSERT_EQ(threads.size(), 2u);
         // Knock one thread off its node: the binding at the search puts it back.
         ASSERT_TRUE(setAffinity(threads[1]->thread.native_handle(), narrow));
-        const size_t before = session.output->text().size();
+        const size_t before = session.output.text().size();
         executeCommand("position startpos");
         executeCommand("go depth 5");
         waitIdle(*threads[0]);
-        EXPECT_NE(session.output->text().find("bestmove ", before), std::string::npos);
+        EXPECT_NE(session.output.text().find("bestmove ", before), std::string::npos);
         for (int i = 0; i < 2; i++) {
             const int node = option == 0 ? nodeForThread(machine.census, i) : machine.nodeCpus.size() > 1 ? 1 : -1;
             const Cpus expected = node < 0 ? narrow : boundHere(machine.nodeCpus[size_t(node)]);

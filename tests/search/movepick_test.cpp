@@ -54,9 +54,14 @@ std::vector<u32> sortedIds(const std::vector<Move>& moves) {
     return ids;
 }
 
-// A move word of random squares and flag, usually from a piece of the side
-// to move and usually carrying the piece that stands on its from-square.
-Move randomWord(const Position& pos, std::mt19937_64& rng) {
+// A hash move, killer or counter move: none, a legal move, a generated move
+// (perhaps illegal), a move of the previous position, or a word of random
+// squares and flag, usually from and carrying a piece of the side to move.
+Move storedMove(const std::vector<Move>& legal, const std::vector<Move>& pseudo, const std::vector<Move>& stale,
+                const Position& pos, std::mt19937_64& rng) {
+    const int kind = int(rng() % 5);
+    const std::vector<Move>& list = kind == 1 ? legal : kind == 2 ? pseudo : stale;
+    if (kind < 4) return kind == 0 || list.empty() ? Move{} : list[rng() % list.size()];
     int from = int(rng() % 64);
     if (rng() % 2) {
         u64 own = pos.pieces[pos.sideToMove];
@@ -65,16 +70,6 @@ Move randomWord(const Position& pos, std::mt19937_64& rng) {
     }
     const int flag = rng() % 2 ? 0 : int(rng() % 16);
     return makeMove(from, int(rng() % 64), flag, rng() % 5 ? pos.board[from] : int(rng() % 16));
-}
-
-// A hash move, killer or counter move: none, a legal move, a generated move
-// (perhaps illegal), a move of the previous position or a random word.
-Move storedMove(const std::vector<Move>& legal, const std::vector<Move>& pseudo, const std::vector<Move>& stale,
-                const Position& pos, std::mt19937_64& rng) {
-    const int kind = int(rng() % 5);
-    const std::vector<Move>& from = kind == 1 ? legal : kind == 2 ? pseudo : stale;
-    if (kind == 4) return randomWord(pos, rng);
-    return kind == 0 || from.empty() ? Move{} : from[rng() % from.size()];
 }
 
 // Scores in -8000..8000 from a cheap generator (the tables are large).
@@ -169,12 +164,12 @@ TEST(MovePick, EveryLegalMoveExactlyOnce) {
                 PlyState& st = pos.plyStack[ply];
                 st.inCheck = isInCheck(pos);
                 const std::vector<Move> legal = generated(t, ply, true), pseudo = generated(t, ply, false);
-                st.killer1 = storedMove(legal, pseudo, stale, pos, rng);
-                st.killer2 = rng() % 8 ? storedMove(legal, pseudo, stale, pos, rng) : st.killer1;
+                auto stored = [&] { return storedMove(legal, pseudo, stale, pos, rng); };
+                st.killer1 = stored();
+                st.killer2 = rng() % 8 ? stored() : st.killer1;
                 const Move prev = pos.plyStack[ply ? ply - 1 : 0].currentMove;
-                if (ply && prev.score >= 2)
-                    pos.counterMoves[prev.score - 2][prev.to] = moveWord(storedMove(legal, pseudo, stale, pos, rng));
-                const Move hash = rng() % 8 ? storedMove(legal, pseudo, stale, pos, rng) : st.killer1;
+                if (ply && prev.score >= 2) pos.counterMoves[prev.score - 2][prev.to] = moveWord(stored());
+                const Move hash = rng() % 8 ? stored() : st.killer1;
                 failures += !checkPicker(pos, ply, hash, legal);
                 positions++;
                 inCheck += st.inCheck;

@@ -1,6 +1,5 @@
 // Talking to the engine binary during a search, and checking what it says
-// against the board code: shared by the search-protocol and reliability
-// tests.
+// against the board code.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -44,8 +43,7 @@ struct Engine : EngineProcess {
         if (!seen.empty()) seen.pop_back();
         return seen;
     }
-    // Sends the go command and returns every line up to and including
-    // "bestmove" (an empty list when it does not come in time).
+    // Every line up to "bestmove" after the go command (none on time-out).
     Lines search(const std::string& go, int timeoutMs = SEARCH_MS) {
         Lines seen;
         send(go);
@@ -64,8 +62,7 @@ inline Lines words(const std::string& line) {
     return out;
 }
 
-// Plays one move given as text on the position with the board code; false
-// (and the position unchanged) when it is not legal there.
+// Plays a move given as text; false (nothing played) when it is illegal.
 inline bool playText(Position& pos, const std::string& text) {
     pos.plyStack[0].inCheck = isInCheck(pos);
     const Move m = parseLegalMove(text, 0, pos);
@@ -86,8 +83,7 @@ inline std::string checkBestMove(const std::string& fen, const std::string& line
     return ok ? w[1] : "";
 }
 
-// The fields of an "info" line by keyword ("cp" or "mate" for the score);
-// "pv" holds the moves.
+// The fields of an "info" line by keyword ("cp" or "mate" for the score).
 inline std::map<std::string, std::string> infoFields(const std::string& line) {
     std::map<std::string, std::string> fields;
     std::istringstream in(line);

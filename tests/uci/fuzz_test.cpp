@@ -1,6 +1,5 @@
 // Robustness of the command loop: thousands of random, mutated and malformed
-// command lines, in process (the root position is checked after each one)
-// and through the binary's standard input.
+// command lines, in process and through the binary's standard input.
 
 #include <gtest/gtest.h>
 
@@ -21,9 +20,8 @@
 
 namespace {
 
-// Commands a fuzz run must not send: they end the run, start work that has
-// no place in a quick test (a search, tuning, a full perft file, deep perft,
-// a huge table, hundreds of threads), or read files from fixed paths.
+// Commands a fuzz run must not send: they end the run, start long work or
+// read files from fixed paths.
 bool isHarmless(const std::string& line) {
     std::istringstream words(line);
     std::string command, word, name, value;
@@ -61,8 +59,8 @@ struct LineMaker {
     template <class T>
     const T& oneOf(const std::vector<T>& v) { return v[pick(int(v.size()))]; }
 
-    // Random legal moves from the FEN as text, each preceded by a blank;
-    // the scratch position ends where the moves lead.
+    // Random legal moves from the FEN, " e2e4 e7e5..."; the scratch position
+    // ends where they lead.
     std::string game(const std::string& fen, int plies) {
         std::string moves;
         if (!setPositionFromFen(fen, *scratch)) return moves;
@@ -183,8 +181,7 @@ struct LineMaker {
         return s;
     }
 
-    // A head and thousands of copies of one piece: a huge number, a huge
-    // option name, a long game, a line without any blank.
+    // A huge number, option name or game, or a line without any blank.
     std::string longLine() {
         static const std::vector<std::pair<std::string, std::string>> parts = {
             {"perft ", "9"}, {"setoption name", " Hash x"}, {"position startpos moves e2e4", " e7e5"}, {"", "x"}};
@@ -226,8 +223,7 @@ struct LineMaker {
     }
 };
 
-// Sends engine output to /dev/null for the test's duration and puts back the
-// options a fuzz run may have changed.
+// Keeps the engine quiet and puts back the options a fuzz run may change.
 struct QuietEngine {
     std::unique_ptr<CapturedOutput> quiet;
     QuietEngine() {

@@ -45,8 +45,7 @@ TEST(SearchProtocol, InfoLinesFromDepthTenAndALegalBestMove) {
         for (const std::string& m : words(last.at("pv"))) ASSERT_TRUE(playText(*pos, m)) << m << " in " << info;
     }
     EXPECT_EQ(depths, (std::vector<int>{10, 11})) << "one line per iteration, none below depth 10";
-    // With a depth limit the boss reports its own search: the best move and
-    // the ponder move are the first two moves of its last principal variation.
+    // Under a depth limit the best and ponder moves begin the boss's last pv.
     const Lines pv = words(last["pv"]);
     ASSERT_FALSE(pv.empty());
     EXPECT_EQ(checkBestMove(ENDGAME, out.back()), pv[0]);
@@ -85,16 +84,14 @@ TEST(SearchProtocol, BenchIsDeterministic) {
     }
     EXPECT_NE(counts[0], "0");
     EXPECT_EQ(counts[0], counts[1]);
-    // Bench leaves the engine ready to search the start position.
     const Lines out = engine.search("go depth 3");
     ASSERT_FALSE(out.empty());
     checkBestMove(START_FEN, out.back());
 }
 
-// Each position has a move that looks like mate but stalemates. With it the
-// mate there is (Stockfish, depth 18; 0: none): a mate the engine announces
-// must be no shorter than that one, and where there is one it must not
-// stalemate.
+// Each position has a move that looks like mate but stalemates; with it its
+// real mate (Stockfish, depth 18; 0: none), which an announced mate must not
+// undercut and which must not turn into a stalemate.
 TEST(Reliability, StalemateTraps) {
     const std::pair<std::string, int> traps[] = {
         {"8/8/8/4b3/8/5k2/7p/7K b - - 1 86", 0},  // Bf4 stalemates
@@ -164,8 +161,7 @@ TEST(Reliability, RootsWithoutChoiceAnswerAtOnceWithAnyThreadCount) {
     }
 }
 
-// A "go" sent before the previous "bestmove" waits for it, and the running
-// search keeps its own limits.
+// A "go" sent before the last "bestmove" leaves the running search its limits.
 TEST(Reliability, ASecondGoLeavesTheRunningSearchItsLimits) {
     Engine engine;
     engine.send("position startpos");
@@ -231,8 +227,7 @@ TEST(Reliability, UnboundedSearchesRunUntilReleased) {
     checkBestMove(AFTER_E4, *best);
 }
 
-// "go nodes N" alone ends by itself once the threads have searched about N
-// nodes; the last info line reports the count at the stop.
+// "go nodes N" ends by itself near N nodes, the count its last info line gives.
 TEST(Reliability, GoNodesEndsNearTheCount) {
     constexpr unsigned long long N = 100000;
     for (int threads : {1, 2}) {
@@ -245,16 +240,14 @@ TEST(Reliability, GoNodesEndsNearTheCount) {
         const Lines infos = withPrefix(out, "info score cp");
         ASSERT_FALSE(infos.empty()) << "no iteration reached depth 10";
         const unsigned long long nodes = std::stoull(infoFields(infos.back()).at("nodes"));
-        // The last line may be printed while another thread's last few
-        // hundred nodes are not yet counted.
+        // The last line may miss another thread's last few hundred nodes.
         EXPECT_GE(nodes, N * 9 / 10) << threads << " threads";
         EXPECT_LE(nodes, N + 20000ull * threads) << threads << " threads";
     }
 }
 
-// A random stream of the commands a GUI sends, in orders the protocol
-// allows: every "bestmove" is legal in the position of its own "go" (the
-// empty move where there is none), and the engine is ready at the end.
+// A random stream of GUI commands in orders the protocol allows: every
+// "bestmove" is legal in its own "go"'s position, and the engine ends ready.
 TEST(Reliability, ProtocolStress) {
     const Lines roots = {START_FEN,   ENDGAME,   STALEMATED, MATED,
                          MATE_IN_ONE, ONE_REPLY, "r1bqkb1r/pppp1ppp/2n2n2/4p2Q/2B1P3/8/PPPP1PPP/RNB1K1NR w KQkq - 4 4"};
@@ -288,8 +281,7 @@ TEST(Reliability, ProtocolStress) {
     auto ready = [&](int percent) { if (chance(percent)) engine.send("isready"), readyAsked++; };
     auto go = [&]() {
         const int kind = pick(0, 5);
-        // Smaller fixed searches in the sanitizer builds, which run the
-        // network many times slower, so that the stream stays varied.
+        // Smaller fixed searches in the slow sanitizer builds.
         const std::string commands[] = {
             "go depth " + std::to_string(pick(1, SANITIZER_SCALE > 1 ? 4 : 7)),
             "go nodes " + std::to_string(pick(1000, 40000 / SANITIZER_SCALE)),
@@ -302,8 +294,7 @@ TEST(Reliability, ProtocolStress) {
         engine.send(commands[kind]);
     };
     auto position = [&]() { engine.send("position fen " + (root = roots[rng() % roots.size()])); };
-    // "stop" reaches the newest search; after it a GUI may already send the
-    // next search.
+    // "stop" reaches the newest search; a GUI may send the next one at once.
     auto stop = [&]() {
         engine.send("stop");
         running = FINITE;
