@@ -9,9 +9,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
-passed=0
-failed=0
-status=0
+passed=0 failed=0 status=0
 
 # Sanitizer builds at -O1 -g1: much faster to compile than -O2 -g, nearly as
 # fast to run, and the reports still name files and lines.
@@ -27,10 +25,9 @@ run() {  # name, cmake sanitizer value, ctest label filter, ninja targets (all w
     failed=$((failed + 1)); status=1; return
   fi
   echo "=== $name tests ==="
-  local log
+  local log bad total
   log=$(mktemp)
   ctest --test-dir "$dir" $labels --output-on-failure -j "$jobs" --timeout 1200 2>&1 | tee "$log" | grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed'
-  local bad total
   read -r bad total < <(sed -nE 's/^[0-9]+% tests passed, ([0-9]+) tests failed out of ([0-9]+).*/\1 \2/p' "$log" | tail -1)
   rm -f "$log"
   if [ -z "$total" ]; then
@@ -43,10 +40,9 @@ run() {  # name, cmake sanitizer value, ctest label filter, ninja targets (all w
 
 windows() {
   echo "=== windows build and checks ==="
-  local log
+  local log good bad
   log=$(mktemp)
   bash tests/windows_check.sh build-tests/release/velmora 2>&1 | tee "$log"
-  local good bad
   good=$(grep -c '^PASS windows' "$log")
   bad=$(grep -c '^FAIL windows' "$log")
   rm -f "$log"
