@@ -225,11 +225,8 @@ struct LineMaker {
 
 // Keeps the engine quiet and puts back the options a fuzz run may change.
 struct QuietEngine {
-    std::unique_ptr<CapturedOutput> quiet;
-    QuietEngine() {
-        initEngineForTests();
-        quiet = std::make_unique<CapturedOutput>();
-    }
+    CapturedOutput quiet;
+    QuietEngine() { initEngineForTests(); }
     ~QuietEngine() {
         for (const char* line : {"setoption name Hash value 16", "setoption name Threads value 1",
                                  "setoption name UCI_Chess960 value false", "setoption name MoveOverhead value 100",

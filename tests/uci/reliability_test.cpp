@@ -175,9 +175,7 @@ TEST(Reliability, ASecondGoLeavesTheRunningSearchItsLimits) {
             const int limitMs = go == "go movetime 300" ? 300 : 0;
             ASSERT_TRUE(engine.waitFor("bestmove", PROMPT_MS + limitMs, &seen)) << go << " lost its limits";
             checkBestMove(START_FEN, seen.back());
-            if (go == "go depth 1") {
-                EXPECT_EQ(seen.size(), 1u) << "the depth-1 search went deeper: " << ::testing::PrintToString(seen);
-            }
+            EXPECT_TRUE(go != "go depth 1" || seen.size() == 1) << "went deeper: " << ::testing::PrintToString(seen);
         }
     }
 }
@@ -241,8 +239,7 @@ TEST(Reliability, GoNodesEndsNearTheCount) {
         ASSERT_FALSE(infos.empty()) << "no iteration reached depth 10";
         const unsigned long long nodes = std::stoull(infoFields(infos.back()).at("nodes"));
         // The last line may miss another thread's last few hundred nodes.
-        EXPECT_GE(nodes, N * 9 / 10) << threads << " threads";
-        EXPECT_LE(nodes, N + 20000ull * threads) << threads << " threads";
+        EXPECT_TRUE(nodes >= N * 9 / 10 && nodes <= N + 20000ull * threads) << nodes << ", " << threads << " threads";
     }
 }
 
