@@ -36,8 +36,7 @@ void initEngineForTests();
 // Loads the bootstrap network (built once per process), quietly.
 void useBootstrapNetwork();
 
-// Collects what the engine prints with say() while alive (also the way to
-// keep a test quiet).
+// Collects what the engine prints while alive (also keeps a test quiet).
 struct CapturedOutput {
     CapturedOutput();
     ~CapturedOutput();
@@ -85,8 +84,7 @@ std::string checkConsistency(const Position& pos);
 // Legal moves of ply 0 as coordinate texts, sorted.
 std::vector<std::string> legalMoveTexts(Position& pos);
 
-// Plays up to `plies` random legal moves at ply 0 (as the position command
-// does); stops early at mate or stalemate.
+// Plays up to `plies` random legal moves at ply 0, as "position" does.
 void playRandomMoves(Position& pos, int plies, std::mt19937_64& rng);
 
 // Runs the engine binary (or another program) on the standard input given;
@@ -107,8 +105,7 @@ public:
     void closeInput();                   // end of input
     // The next output line; nothing on time-out or at the end of output.
     std::optional<std::string> readLine(int timeoutMs) { return waitFor("", timeoutMs); }
-    // Reads lines up to one that starts with the prefix and returns it (or
-    // nothing, as readLine); every line read is appended to *seen.
+    // The first line with the prefix (or nothing); lines read go to *seen.
     std::optional<std::string> waitFor(const std::string& prefix, int timeoutMs,
                                        std::vector<std::string>* seen = nullptr);
     // The wait status once the engine has ended, -1 if it still runs.

@@ -47,12 +47,9 @@ session() {
 }
 
 session uci uciok
-if [ "$(head -1 "$out" | tr -d '\r')" = "Velmora 3.0 AVX2" ] && grep -q '^id name Velmora 3.0 AVX2' "$out" &&
-   grep -q '^option name WindowsNumaNode type spin default 0 min 0 max 4' "$out" && grep -q '^uciok' "$out"; then
-  pass banner
-else
-  fail banner "$(head -3 "$out" | tr '\n' '|')"
-fi
+[ "$(head -1 "$out" | tr -d '\r')" = "Velmora 3.0 AVX2" ] && grep -q '^id name Velmora 3.0 AVX2' "$out" &&
+  grep -q '^option name WindowsNumaNode type spin default 0 min 0 max 4' "$out" && grep -q '^uciok' "$out" &&
+  pass banner || fail banner "$(head -3 "$out" | tr '\n' '|')"
 
 suite=$dir/perft-moderate.txt
 awk -F';' '$2 + 0 <= 4' tests/data/perft/standard.txt >"$suite"
@@ -80,10 +77,7 @@ fi
 
 session "setoption name SyzygyPath value tests/data/syzygy/tables" "position fen k7/5B2/1P6/8/8/5K2/8/8 w - - 0 73" \
   "go depth 3" bestmove
-if grep -q '^info string Syzygy tablebases used from directory' "$out" && grep -q 'tbhits [1-9]' "$out" &&
-   grep -q '^bestmove f7d5' "$out"; then
-  pass tablebase
-else
+grep -q '^info string Syzygy tablebases used from directory' "$out" && grep -q 'tbhits [1-9]' "$out" &&
+  grep -q '^bestmove f7d5' "$out" && pass tablebase ||
   fail tablebase "$(grep -E '^(info string|bestmove)' "$out" | tr '\n' '|')"
-fi
 exit $status

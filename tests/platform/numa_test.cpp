@@ -1,5 +1,5 @@
-// Which node each search thread is given, the Linux machine description it
-// is computed from, and the binding of real search threads on this machine.
+// The node of each search thread, the Linux machine description behind it,
+// and the binding of real search threads here.
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <sched.h>
@@ -20,7 +20,7 @@ using Cpus = std::vector<int>;
 TEST(NumaNodeTable, SpreadsCoresThenSecondHardwareThreads) {
     const struct {
         ProcessorCensus census;
-        std::string nodes;  // for indices 0.. , '-' for none; every later index gets none
+        std::string nodes;  // for indices 0.., '-' for none; every later index gets none
     } cases[] = {
         {{2, 16, 32}, "00000000111111110101010101010101-"},
         {{1, 8, 8}, "00000000-"},
@@ -31,12 +31,11 @@ TEST(NumaNodeTable, SpreadsCoresThenSecondHardwareThreads) {
         {{0, 8, 16}, "-"},
     };
     for (const auto& c : cases) {
-        const std::string label = std::to_string(c.census.nodes) + " nodes, " + std::to_string(c.census.cores) +
-                                  " cores, " + std::to_string(c.census.logical) + " logical";
-        for (size_t i = 0; i < c.nodes.size(); i++)
-            EXPECT_EQ(nodeForThread(c.census, int(i)), c.nodes[i] == '-' ? -1 : c.nodes[i] - '0') << label << ", " << i;
-        EXPECT_EQ(nodeForThread(c.census, 255), -1) << label;
-        EXPECT_EQ(nodeForThread(c.census, -1), -1) << label;
+        SCOPED_TRACE(::testing::Message() << c.census.nodes << " nodes, " << c.census.cores << " cores");
+        for (int i = -1; i < 256; i++) {
+            const char node = i >= 0 && i < int(c.nodes.size()) ? c.nodes[size_t(i)] : '-';
+            EXPECT_EQ(nodeForThread(c.census, i), node == '-' ? -1 : node - '0') << "thread " << i;
+        }
     }
 }
 
@@ -58,24 +57,21 @@ TEST(LinuxMachine, CensusFromMachineDescriptions) {
     const struct {
         const char* tree;
         bool ok;
-        ProcessorCensus census;
+        Cpus census;  // nodes, cores, logical processors
         std::vector<Cpus> nodeCpus;
     } cases[] = {
-        // Two nodes of four cores with two hardware threads each, and a
-        // memory-only node that gets no threads.
+        // Two nodes of four two-thread cores and a memory-only node.
         {"two-nodes-smt", true, {2, 8, 16}, {{0, 1, 2, 3, 8, 9, 10, 11}, {4, 5, 6, 7, 12, 13, 14, 15}}},
         {"one-node", true, {1, 8, 8}, {{0, 1, 2, 3, 4, 5, 6, 7}}},
-        {"bad-cpulist", false, {}, {}},
-        {"no-topology", false, {}, {}},
-        {"missing", false, {}, {}},
+        {"bad-cpulist", false, {0, 0, 0}, {}},
+        {"no-topology", false, {0, 0, 0}, {}},
+        {"missing", false, {0, 0, 0}, {}},
     };
     for (const auto& c : cases) {
         LinuxMachine machine;
         machine.nodeCpus.push_back({42});  // must not survive a failed read
         ASSERT_EQ(readLinuxMachine(testData(std::string("numa/") + c.tree), machine), c.ok) << c.tree;
-        const ProcessorCensus& got = machine.census;
-        EXPECT_EQ((Cpus{got.nodes, got.cores, got.logical}), (Cpus{c.census.nodes, c.census.cores, c.census.logical}))
-            << c.tree;
+        EXPECT_EQ((Cpus{machine.census.nodes, machine.census.cores, machine.census.logical}), c.census) << c.tree;
         EXPECT_EQ(machine.nodeCpus, c.nodeCpus) << c.tree;
     }
 }
@@ -96,8 +92,7 @@ bool setAffinity(pthread_t thread, const Cpus& cpus) {
     return pthread_setaffinity_np(thread, sizeof set, &set) == 0;
 }
 
-// The affinity a thread ends up with here when asked for these CPUs (a
-// container may allow fewer).
+// The affinity a thread here gets when asking for these CPUs.
 Cpus boundHere(const Cpus& cpus) {
     Cpus result;
     std::thread probe([&] {

@@ -1,7 +1,6 @@
-// The tactical suite: the engine binary searches every position of
-// tests/data/tactics.epd to depth 8 and to depth 12; the positions where it
-// plays one of the listed best moves are counted and must reach a floor
-// that a sound search clears easily and a broken one does not.
+// The tactical suite: the positions of tests/data/tactics.epd where the
+// engine binary plays a listed best move at depths 8 and 12 must reach a
+// floor that a sound search clears easily and a broken one does not.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -36,7 +35,6 @@ std::vector<Problem> readSuite(const std::string& path) {
 }
 
 // Number of problems where the engine's move at `depth` is a best move.
-// Each "go" runs to its end before the next command goes out.
 int solvedAt(const std::vector<Problem>& suite, int depth) {
     EngineProcess engine;
     engine.send("setoption name Hash value 16");

@@ -27,10 +27,9 @@ struct TwoThreads {
 
 }  // namespace
 
-// Every thread's depth is reset before any thread starts: a thread that has
-// not started yet must not show the depth of the last search to the others.
-// A worker that starts after the boss has decided the search may stop must
-// leave that decision alone (else "ponderhit" no longer stops at once).
+// Every thread's depth is reset before any thread starts (a late one must
+// not show the last search's depth), and a worker starting after the boss
+// has decided to stop leaves that decision alone (else "ponderhit" waits).
 TEST(SearchThreads, StateAtTheStartOfASearch) {
     TwoThreads scope;
     ASSERT_TRUE(setPositionFromFen("7k/6Q1/6K1/8/8/8/8/8 b - - 0 1", rootPosition));  // mated: nobody searches

@@ -33,10 +33,7 @@ struct Defaults {
     int threads = threadCount, overhead = moveOverhead;
     bool ponder = ponderEnabled;
     Defaults() { threadCount = 1, moveOverhead = 100, ponderEnabled = false; }
-    ~Defaults() {
-        threadCount = threads, moveOverhead = overhead, ponderEnabled = ponder;
-        resetLimits();
-    }
+    ~Defaults() { threadCount = threads, moveOverhead = overhead, ponderEnabled = ponder, resetLimits(); }
 };
 
 }  // namespace
@@ -87,8 +84,8 @@ TEST(TimeAllocation, Budgets) {
 }
 
 // Every clock word of "go" reaches the time manager; the hash statistics
-// after the search give each age (every used entry has one) and each depth
-// its share of the used entries in per cent.
+// after the search give each age and each depth its per cent of the used
+// entries (every used entry has an age).
 TEST(GoCommand, ClockWordsReachTheLimitsAndHashSharesArePercentages) {
     initEngineForTests();
     Defaults defaults;
