@@ -9,13 +9,10 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
-passed=0
-failed=0
-status=0
+passed=0 failed=0 status=0
 
-# The sanitizer builds: -O1 and line tables only (-g1) compile much faster
-# than RelWithDebInfo's -O2 -g, run the tests nearly as fast, and their
-# reports still name files and lines.
+# Sanitizer builds at -O1 -g1: much faster to compile than -O2 -g, nearly as
+# fast to run, and the reports still name files and lines.
 sanitizer_flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
 
 run() {  # name, cmake sanitizer value, ctest label filter, ninja targets (all when empty)
@@ -28,18 +25,14 @@ run() {  # name, cmake sanitizer value, ctest label filter, ninja targets (all w
     failed=$((failed + 1)); status=1; return
   fi
   echo "=== $name tests ==="
-  local log
+  local log bad total
   log=$(mktemp)
   ctest --test-dir "$dir" $labels --output-on-failure -j "$jobs" --timeout 1200 2>&1 | tee "$log" | grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed'
-  local summary
-  summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
+  read -r bad total < <(sed -nE 's/^[0-9]+% tests passed, ([0-9]+) tests failed out of ([0-9]+).*/\1 \2/p' "$log" | tail -1)
   rm -f "$log"
-  if [ -z "$summary" ]; then
+  if [ -z "$total" ]; then
     failed=$((failed + 1)); status=1; return
   fi
-  local total bad
-  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
-  bad=$(sed -E 's/.*passed, ([0-9]+) tests failed.*/\1/' <<<"$summary")
   passed=$((passed + total - bad))
   failed=$((failed + bad))
   [ "$bad" -eq 0 ] || status=1
@@ -47,10 +40,9 @@ run() {  # name, cmake sanitizer value, ctest label filter, ninja targets (all w
 
 windows() {
   echo "=== windows build and checks ==="
-  local log
+  local log good bad
   log=$(mktemp)
   bash tests/windows_check.sh build-tests/release/velmora 2>&1 | tee "$log"
-  local good bad
   good=$(grep -c '^PASS windows' "$log")
   bad=$(grep -c '^FAIL windows' "$log")
   rm -f "$log"
@@ -66,8 +58,7 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
 run release "" ""
 windows
-# The sanitizer stages build only the fast test program and the programs it
-# starts (no benches, trainer tools or slow tests).
+# The sanitizer stages build only the fast tests and the programs they start.
 run asan-ubsan "address,undefined" "-L fast" velmora_tests
 run tsan "thread" "-L fast" velmora_tests
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -77,8 +76,7 @@ std::string CapturedOutput::text() {
     std::fflush(file_);
     std::rewind(file_);
     std::string out;
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file_)) > 0;) out.append(buffer, n);
+    for (int c; (c = std::fgetc(file_)) != EOF;) out += char(c);
     return out;
 }
 
@@ -109,6 +107,14 @@ struct ThreadTables {
     EvalCaches caches;
 };
 
+TestPosition::TestPosition(const std::string& fen)
+    : pos(std::make_unique<Position>()), buffer(std::make_unique<Move[]>(MOVE_BUFFER_SIZE)) {
+    initEngineForTests();
+    pos->plyStack[0].moveListBegin = buffer.get();
+    std::string error;
+    EXPECT_TRUE(setPositionFromFen(fen, *pos, &error)) << fen << ": " << error;
+}
+
 TestPosition& TestPosition::withThreadTables() {
     tables = std::make_shared<ThreadTables>();
     pos->followUpHistory = &tables->followUp;
@@ -120,14 +126,6 @@ TestPosition& TestPosition::withThreadTables() {
 
 void TestPosition::clearCaches() {
     if (tables) clearEvalCaches(tables->caches);
-}
-
-TestPosition::TestPosition(const std::string& fen)
-    : pos(std::make_unique<Position>()), buffer(std::make_unique<Move[]>(MOVE_BUFFER_SIZE)) {
-    initEngineForTests();
-    pos->plyStack[0].moveListBegin = buffer.get();
-    std::string error;
-    EXPECT_TRUE(setPositionFromFen(fen, *pos, &error)) << fen << ": " << error;
 }
 
 std::string checkConsistency(const Position& pos) {
@@ -180,33 +178,22 @@ void playRandomMoves(Position& pos, int plies, std::mt19937_64& rng) {
 }
 
 std::string runEngine(const std::string& input, const std::vector<std::string>& args, const std::string& program) {
-    char inName[] = "/tmp/velmora_inXXXXXX";
-    const int fd = mkstemp(inName);
-    EXPECT_GE(fd, 0);
-    {
-        std::ofstream in(inName);
-        in << input;
-    }
-    close(fd);
+    const TempDir dir;
+    std::ofstream(dir / "input") << input;
     std::string command = program;
     for (const std::string& a : args) command += " '" + a + "'";
-    command += std::string(" < ") + inName;
     std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char chunk[4096];
-        size_t n;
-        while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, n);
-        const int status = pclose(pipe);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "engine exit status " << status;
-    }
-    unlink(inName);
+    FILE* pipe = popen((command + " < " + dir / "input").c_str(), "r");
+    char chunk[4096];
+    for (size_t n; pipe && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, n);
+    const int status = pipe ? pclose(pipe) : -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "engine exit status " << status;
     return output;
 }
 
 std::string findStockfish() {
-    if (access("/usr/games/stockfish", X_OK) == 0) return "/usr/games/stockfish";
     const char* path = std::getenv("PATH");
-    std::istringstream dirs(path ? path : "");
+    std::istringstream dirs("/usr/games:" + std::string(path ? path : ""));
     for (std::string dir; std::getline(dirs, dir, ':');)
         if (!dir.empty() && access((dir + "/stockfish").c_str(), X_OK) == 0) return dir + "/stockfish";
     return "";
@@ -251,13 +238,9 @@ EngineProcess::~EngineProcess() {
 
 void EngineProcess::send(const std::string& text) {
     const std::string packet = text + "\n";
-    size_t done = 0;
-    while (toEngine >= 0 && done < packet.size()) {
+    for (size_t done = 0; toEngine >= 0 && done < packet.size();) {
         const ssize_t n = write(toEngine, packet.data() + done, packet.size() - done);
-        if (n <= 0) {
-            ADD_FAILURE() << "could not send '" << text << "' to the engine";
-            return;
-        }
+        if (n <= 0) return ADD_FAILURE() << "could not send '" << text << "' to the engine";
         done += size_t(n);
     }
 }
@@ -273,40 +256,25 @@ bool EngineProcess::fillBuffer(int timeoutMs) {
     if (poll(&p, 1, std::max(0, timeoutMs)) <= 0) return false;
     char chunk[4096];
     const ssize_t n = read(fromEngine, chunk, sizeof chunk);
-    if (n <= 0) {
-        outputEnded = true;
-        return false;
-    }
-    pending.append(chunk, size_t(n));
-    return true;
-}
-
-std::optional<std::string> EngineProcess::readLine(int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        const size_t end = pending.find('\n');
-        if (end != std::string::npos) {
-            std::string complete = pending.substr(0, end);
-            pending.erase(0, end + 1);
-            return complete;
-        }
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-        if (left < 0 || (!fillBuffer(int(left)) && (outputEnded || std::chrono::steady_clock::now() >= deadline)))
-            return std::nullopt;
-    }
+    outputEnded = n <= 0;
+    if (n > 0) pending.append(chunk, size_t(n));
+    return n > 0;
 }
 
 std::optional<std::string> EngineProcess::waitFor(const std::string& prefix, int timeoutMs,
                                                   std::vector<std::string>* seen) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
+        for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            std::string text = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            if (seen) seen->push_back(text);
+            if (text.rfind(prefix, 0) == 0) return text;
+        }
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-        std::optional<std::string> next = readLine(int(std::max<long long>(0, left)));
-        if (!next) return std::nullopt;
-        if (seen) seen->push_back(*next);
-        if (next->rfind(prefix, 0) == 0) return next;
+        if (left < 0 || (!fillBuffer(int(left)) && (outputEnded || std::chrono::steady_clock::now() >= deadline)))
+            return std::nullopt;
     }
 }
 

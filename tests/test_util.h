@@ -1,5 +1,5 @@
-// Helpers shared by the tests: one-time engine set-up, random games, a full
-// consistency check of a position record, and running the engine binary.
+// Helpers shared by the tests: engine set-up, random games, a consistency
+// check of a position record, and running the engine binary.
 #pragma once
 
 #include <cstdio>
@@ -33,21 +33,16 @@ struct Chess960Mode {
 
 // Builds the tables and a small hash table once per test process.
 void initEngineForTests();
-
 // Loads the bootstrap network (built once per process), quietly.
 void useBootstrapNetwork();
 
-// Collects what the engine prints with say() while alive (also the way to
-// keep a test quiet).
-class CapturedOutput {
-public:
+// Collects what the engine prints while alive (also keeps a test quiet).
+struct CapturedOutput {
     CapturedOutput();
     ~CapturedOutput();
     CapturedOutput(const CapturedOutput&) = delete;
     CapturedOutput& operator=(const CapturedOutput&) = delete;
     std::string text();
-
-private:
     FILE* file_;
     FILE* outer_;
 };
@@ -65,13 +60,12 @@ struct TempDir {
     void write(const std::string& file, const std::vector<unsigned char>& bytes) const;
 };
 
-// What a search thread owns besides its position: continuation histories
-// and evaluation caches.
+// A search thread's continuation histories and evaluation caches.
 struct ThreadTables;
 
 // A fresh position record (heap, zeroed) with its own move buffer, set from
-// the FEN; fails the test when the FEN is refused. withThreadTables() wires
-// in zeroed tables of its own, as a search thread's position has.
+// the FEN (a refused FEN fails the test); withThreadTables() wires in zeroed
+// tables of its own, as a search thread's position has.
 struct TestPosition {
     std::unique_ptr<Position> pos;
     std::unique_ptr<Move[]> buffer;
@@ -83,47 +77,38 @@ struct TestPosition {
     Position* operator->() { return pos.get(); }
 };
 
-// Every redundant field agrees with the board: bitboards with the square
-// array, keys with computeKey, sums with recomputeSums, one king a side.
-// Returns an empty string when consistent, else what is wrong.
+// What is wrong with the redundant fields of the record ("" when nothing):
+// bitboards, keys, sums and key history against the board, one king a side.
 std::string checkConsistency(const Position& pos);
 
 // Legal moves of ply 0 as coordinate texts, sorted.
 std::vector<std::string> legalMoveTexts(Position& pos);
 
-// Plays up to `plies` random legal moves at ply 0 (as the position command
-// does); stops early at mate or stalemate.
+// Plays up to `plies` random legal moves at ply 0, as "position" does.
 void playRandomMoves(Position& pos, int plies, std::mt19937_64& rng);
 
-// Runs the engine binary (or another program) with the given standard input
-// and arguments, returns everything it printed on standard output.
+// Runs the engine binary (or another program) on the standard input given;
+// returns its standard output.
 std::string runEngine(const std::string& input, const std::vector<std::string>& args = {},
                       const std::string& program = VELMORA_BINARY);
 
-// The engine binary as a child process, spoken to line by line through
-// pipes. The destructor kills the child if it is still running.
+// The engine binary (or another program) as a child process, spoken to line
+// by line through pipes; killed at the end if it still runs.
 class EngineProcess {
 public:
-    // The engine binary by default; `program` runs another engine.
     explicit EngineProcess(const std::vector<std::string>& args = {}, const std::string& program = VELMORA_BINARY);
     ~EngineProcess();
     EngineProcess(const EngineProcess&) = delete;
     EngineProcess& operator=(const EngineProcess&) = delete;
 
-    // Writes the line and a line end to the engine's standard input.
-    void send(const std::string& line);
-    // Closes the engine's standard input (end of input).
-    void closeInput();
-    // The next whole output line (without its line end); nothing when no
-    // line arrives within timeoutMs or the output has ended.
-    std::optional<std::string> readLine(int timeoutMs);
-    // Reads lines until one starts with the prefix and returns it; nothing
-    // on time-out or end of output. Every line read, the matching one
-    // included, is appended to *seen.
+    void send(const std::string& line);  // the line and a line end
+    void closeInput();                   // end of input
+    // The next output line; nothing on time-out or at the end of output.
+    std::optional<std::string> readLine(int timeoutMs) { return waitFor("", timeoutMs); }
+    // The first line with the prefix (or nothing); lines read go to *seen.
     std::optional<std::string> waitFor(const std::string& prefix, int timeoutMs,
                                        std::vector<std::string>* seen = nullptr);
-    // Waits for the engine to end (its output is read and kept meanwhile);
-    // returns the wait status, or -1 if it still runs after timeoutMs.
+    // The wait status once the engine has ended, -1 if it still runs.
     int waitExit(int timeoutMs);
 
 private:
@@ -136,8 +121,7 @@ private:
     int exitStatus = -1;
 };
 
-// Stockfish as an independent reference: its path, or "" when it is not
-// installed (the tests that need it are skipped then).
+// Stockfish's path, or "" when it is not installed (its tests are skipped).
 std::string findStockfish();
 inline constexpr const char* NO_STOCKFISH =
     "Stockfish not found at /usr/games/stockfish or on PATH (apt-get install stockfish)";

@@ -1,7 +1,5 @@
 // The staged move picker: every legal move exactly once, in stage order,
-// whatever the hash move, killers and counter move hold (random words and
-// moves of other positions among them, which also tries the test that a
-// stored move fits the position); the history and killer updates after a
+// whatever the stored moves hold; the history and killer updates after a
 // quiet cut-off.
 #include <gtest/gtest.h>
 
@@ -18,8 +16,7 @@
 
 namespace {
 
-// A test position wired like a thread's: its own continuation tables and
-// evaluation caches.
+// A test position wired like a thread's.
 struct ThreadPosition {
     TestPosition tp;
     explicit ThreadPosition(const std::string& fen) : tp(fen) { tp.withThreadTables(); }
@@ -29,11 +26,8 @@ struct ThreadPosition {
 
 constexpr int SCRATCH_PLY = 100;
 
-// The moves of the position at `ply`, generated on a far ply so that the
-// ply itself keeps whatever state an earlier node left in it. `legal`: the
-// legal list; otherwise what the generators produce for the picker
-// (evasions in check, else captures and quiet moves). Each move carries its
-// piece in the top byte.
+// The moves at `ply` with their pieces, generated on a far ply so that `ply`
+// keeps its state: the legal list, or what the generators give the picker.
 std::vector<Move> generated(ThreadPosition& t, int ply, bool legal) {
     Position& pos = t.pos();
     PlyState& s = pos.plyStack[SCRATCH_PLY];
@@ -60,9 +54,14 @@ std::vector<u32> sortedIds(const std::vector<Move>& moves) {
     return ids;
 }
 
-// A move word of random squares and flag, usually from a piece of the side
-// to move and usually carrying the piece that stands on its from-square.
-Move randomWord(const Position& pos, std::mt19937_64& rng) {
+// A hash move, killer or counter move: none, a legal move, a generated move
+// (perhaps illegal), a move of the previous position, or a word of random
+// squares and flag, usually from and carrying a piece of the side to move.
+Move storedMove(const std::vector<Move>& legal, const std::vector<Move>& pseudo, const std::vector<Move>& stale,
+                const Position& pos, std::mt19937_64& rng) {
+    const int kind = int(rng() % 5);
+    const std::vector<Move>& list = kind == 1 ? legal : kind == 2 ? pseudo : stale;
+    if (kind < 4) return kind == 0 || list.empty() ? Move{} : list[rng() % list.size()];
     int from = int(rng() % 64);
     if (rng() % 2) {
         u64 own = pos.pieces[pos.sideToMove];
@@ -71,16 +70,6 @@ Move randomWord(const Position& pos, std::mt19937_64& rng) {
     }
     const int flag = rng() % 2 ? 0 : int(rng() % 16);
     return makeMove(from, int(rng() % 64), flag, rng() % 5 ? pos.board[from] : int(rng() % 16));
-}
-
-// A hash move, killer or counter move: none, a legal move, a generated move
-// (perhaps illegal), a move of the previous position or a random word.
-Move storedMove(const std::vector<Move>& legal, const std::vector<Move>& pseudo, const std::vector<Move>& stale,
-                const Position& pos, std::mt19937_64& rng) {
-    const int kind = int(rng() % 5);
-    const std::vector<Move>& from = kind == 1 ? legal : kind == 2 ? pseudo : stale;
-    if (kind == 4) return randomWord(pos, rng);
-    return kind == 0 || from.empty() ? Move{} : from[rng() % from.size()];
 }
 
 // Scores in -8000..8000 from a cheap generator (the tables are large).
@@ -92,9 +81,9 @@ void fillRandom(i16* table, size_t n, std::mt19937_64& rng) {
     }
 }
 
-// Runs the picker of `ply` as the search does: checks each move against its
-// stage, filters with the search's legality rule, and compares the moves
-// accepted with the legal list. Returns whether all was well.
+// Runs the picker of `ply` as the search does, checks each move against its
+// stage and the moves the search's legality rule accepts against the legal
+// list; false when something was wrong.
 bool checkPicker(Position& pos, int ply, Move hash, const std::vector<Move>& legal) {
     PlyState& st = pos.plyStack[ply];
     const u64 key = pos.key;
@@ -135,11 +124,9 @@ bool checkPicker(Position& pos, int ply, Move hash, const std::vector<Move>& leg
 
 }  // namespace
 
-// Random games, standard and Chess960; at every position the picker runs
-// at ply 0 or at ply 2 (two moves made inside the search stack, the
-// second perhaps a null move) with random histories, and with a hash move,
-// killers and counter move that may be legal, illegal, from an earlier
-// position, random words or missing.
+// Random games, standard and Chess960; at every position the picker runs at
+// ply 0 or after two moves inside the search stack (the second perhaps a
+// null move), with random histories and stored moves.
 TEST(MovePick, EveryLegalMoveExactlyOnce) {
     ThreadPosition t(START_FEN);
     Position& pos = t.pos();
@@ -159,8 +146,6 @@ TEST(MovePick, EveryLegalMoveExactlyOnce) {
             const std::vector<Move> rootLegal = generated(t, 0, true);
             if (rootLegal.empty()) break;
 
-            // Two moves down the search stack (the second perhaps a null
-            // move), unless the picker runs at the root.
             const int ply = rng() % 4 ? 2 : 0;
             pos.threadIndex = int(rng() % 4);
             std::vector<Move> made;
@@ -179,12 +164,12 @@ TEST(MovePick, EveryLegalMoveExactlyOnce) {
                 PlyState& st = pos.plyStack[ply];
                 st.inCheck = isInCheck(pos);
                 const std::vector<Move> legal = generated(t, ply, true), pseudo = generated(t, ply, false);
-                st.killer1 = storedMove(legal, pseudo, stale, pos, rng);
-                st.killer2 = rng() % 8 ? storedMove(legal, pseudo, stale, pos, rng) : st.killer1;
+                auto stored = [&] { return storedMove(legal, pseudo, stale, pos, rng); };
+                st.killer1 = stored();
+                st.killer2 = rng() % 8 ? stored() : st.killer1;
                 const Move prev = pos.plyStack[ply ? ply - 1 : 0].currentMove;
-                if (ply && prev.score >= 2)
-                    pos.counterMoves[prev.score - 2][prev.to] = moveWord(storedMove(legal, pseudo, stale, pos, rng));
-                const Move hash = rng() % 8 ? storedMove(legal, pseudo, stale, pos, rng) : st.killer1;
+                if (ply && prev.score >= 2) pos.counterMoves[prev.score - 2][prev.to] = moveWord(stored());
+                const Move hash = rng() % 8 ? stored() : st.killer1;
                 failures += !checkPicker(pos, ply, hash, legal);
                 positions++;
                 inCheck += st.inCheck;
@@ -219,14 +204,12 @@ TEST(MovePick, QuietCutoffUpdates) {
     }
     PlyState& st = pos.plyStack[2];
     st.killer1 = st.killer2 = Move{};
-    ASSERT_NE(followUpTable(2, pos), nullptr);
-    ASSERT_NE(counterMoveTable(2, pos), nullptr);
-    PieceToHistory& followUp = *followUpTable(2, pos);
-    PieceToHistory& counter = *counterMoveTable(2, pos);
-
+    PieceToHistory* followUp = followUpTable(2, pos);
+    PieceToHistory* counter = counterMoveTable(2, pos);
+    ASSERT_TRUE(followUp && counter);
     auto tables = [&](Move m) {
         const int p = pos.board[m.from] - 2;
-        return std::vector<int>{pos.history[p][m.to], followUp[p][m.to], counter[p][m.to]};
+        return std::vector<int>{pos.history[p][m.to], (*followUp)[p][m.to], (*counter)[p][m.to]};
     };
 
     // No captures here: the first three moves are quiet moves; cut off on the third.
@@ -239,8 +222,7 @@ TEST(MovePick, QuietCutoffUpdates) {
     const Move cut = tried[2];
     updateQuietCutoff(2, cut, 3, pos);
     EXPECT_EQ(tables(cut), (std::vector<int>{288, 288, 288}));
-    EXPECT_EQ(tables(tried[0]), (std::vector<int>{-288, -288, -288}));
-    EXPECT_EQ(tables(tried[1]), (std::vector<int>{-288, -288, -288}));
+    for (int i : {0, 1}) EXPECT_EQ(tables(tried[i]), (std::vector<int>{-288, -288, -288})) << i;
     EXPECT_TRUE(sameMove(moveFromWord(pos.counterMoves[BPAWN - 2][made[1].to]), cut));
     EXPECT_TRUE(sameMove(st.killer1, cut));
     EXPECT_EQ(st.killer1.score, pos.board[cut.from]);
@@ -252,8 +234,7 @@ TEST(MovePick, QuietCutoffUpdates) {
     EXPECT_TRUE(isNoMove(st.killer2));
     const Move other = tried[0];
     updateQuietCutoff(2, other, 19, pos);
-    EXPECT_TRUE(sameMove(st.killer1, other));
-    EXPECT_TRUE(sameMove(st.killer2, cut));
+    EXPECT_TRUE(sameMove(st.killer1, other) && sameMove(st.killer2, cut));
     EXPECT_EQ(tables(other), (std::vector<int>{-288, -288, -288})) << "no table update from depth 19 on";
 
     // A cut-off by the second killer after the hash move: the hash move and
@@ -269,10 +250,6 @@ TEST(MovePick, QuietCutoffUpdates) {
         EXPECT_EQ(st.pickStage, stages[i]);
     }
     updateQuietCutoff(2, tried[2], 2, pos);
-    auto history = [&](Move m) { return pos.history[pos.board[m.from] - 2][m.to]; };
-    EXPECT_EQ(history(tried[2]), 128);
-    EXPECT_EQ(history(tried[0]), -128) << "the hash move";
-    EXPECT_EQ(history(tried[1]), -128) << "the first killer";
-    undoMove(1, made[1], pos);
-    undoMove(0, made[0], pos);
+    EXPECT_EQ((std::vector<int>{tables(tried[0])[0], tables(tried[1])[0], tables(tried[2])[0]}),
+              (std::vector<int>{-128, -128, 128}));
 }

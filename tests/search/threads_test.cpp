@@ -27,28 +27,21 @@ struct TwoThreads {
 
 }  // namespace
 
-// A worker that starts after the boss has decided the search may stop must
-// leave that decision alone (else "ponderhit" no longer stops at once).
-TEST(SearchThreads, ALateWorkerLeavesReadyToStopSet) {
-    TwoThreads scope;
-    setPositionFromFen(START_FEN, rootPosition);
-    softTimeMs = hardTimeMs = 1 << 30;
-    worker& late = *threads[1];
-    late.takeRootPosition(rootPosition);
-    stopSearch = true;  // the boss has already ended the search
-    readyToStop = true;
-    iterativeDeepening(late);
-    EXPECT_TRUE(readyToStop);
-}
-
-// Every thread's depth is reset before any thread starts: a thread that has
-// not started yet must not show the depth of the last search to the others.
-TEST(SearchThreads, EachSearchStartsFromDepthZero) {
+// Every thread's depth is reset before any thread starts (a late one must
+// not show the last search's depth), and a worker starting after the boss
+// has decided to stop leaves that decision alone (else "ponderhit" waits).
+TEST(SearchThreads, StateAtTheStartOfASearch) {
     TwoThreads scope;
     ASSERT_TRUE(setPositionFromFen("7k/6Q1/6K1/8/8/8/8/8 b - - 0 1", rootPosition));  // mated: nobody searches
     for (auto& t : threads) t->searchDepth = 40;
     startSearch(rootPosition);
     waitIdle(*threads[0]);
     for (auto& t : threads) EXPECT_EQ(t->searchDepth.load(), 0) << "thread " << t->threadIndex;
+
     setPositionFromFen(START_FEN, rootPosition);
+    softTimeMs = hardTimeMs = 1 << 30;
+    threads[1]->takeRootPosition(rootPosition);
+    stopSearch = readyToStop = true;  // the boss has already ended the search
+    iterativeDeepening(*threads[1]);
+    EXPECT_TRUE(readyToStop);
 }

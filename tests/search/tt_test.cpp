@@ -1,11 +1,6 @@
-// The shared hash table: probing, replacement, ageing, mate-score
-// conversion and the parallel clear (sizes: the protocol tests).
+// The shared hash table: probing, replacement, ageing and the parallel clear
+// (mate scores: the search tests; sizes: the protocol tests).
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <sys/mman.h>
-#include <unistd.h>
-#include <vector>
 
 #include "search/threads.h"
 #include "search/tt.h"
@@ -65,17 +60,6 @@ TEST(HashTable, ProbeOverwriteAndReplacement) {
     }
 }
 
-// Mate scores are stored as distances from the node, table wins and plain
-// scores as they are.
-TEST(HashTable, MateScoresAreStoredFromTheNode) {
-    const int cases[][3] = {{31987, 10, 31997}, {-31990, 6, -31996}, {31871, 3, 31871}, {-150, 9, -150}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(ttScoreToStore(c[0], c[1]), c[2]);
-        EXPECT_EQ(ttScoreFromStore(c[2], c[1]), c[0]);
-    }
-    EXPECT_EQ(ttScoreFromStore(31997, 4), 31993);
-}
-
 TEST(HashTable, ClearWithSeveralThreadsZeroesEverythingAndRestartsGenerations) {
     SmallTable t;
     ASSERT_TRUE(ttResize(4));
@@ -97,17 +81,4 @@ TEST(HashTable, ClearWithSeveralThreadsZeroesEverythingAndRestartsGenerations) {
         EXPECT_EQ(ttGeneration, 0);
     }
     threadCount = savedThreads;
-}
-
-// A fresh table is cleared as it is made, so its pages are in memory before
-// the first search touches them (a first search used to pay for that).
-TEST(HashTable, ANewTableIsInMemoryAtOnce) {
-    SmallTable t;
-    ASSERT_TRUE(ttResize(8));
-    const size_t bytes = (ttMask + 1) * sizeof(TTCluster);
-    const size_t page = size_t(sysconf(_SC_PAGESIZE));
-    std::vector<unsigned char> resident((bytes + page - 1) / page);
-    ASSERT_EQ(mincore(static_cast<void*>(ttClusters), bytes, resident.data()), 0);
-    const auto missing = std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return !(r & 1); });
-    EXPECT_EQ(missing, 0) << "of " << resident.size() << " pages";
 }

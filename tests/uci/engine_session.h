@@ -1,6 +1,5 @@
 // Talking to the engine binary during a search, and checking what it says
-// against the board code: shared by the search-protocol and reliability
-// tests.
+// against the board code.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -21,8 +20,8 @@ namespace session {
 
 using Lines = std::vector<std::string>;
 
-// Bounds for things that must come at once and for whole searches; wide
-// enough for a loaded machine and for sanitizer builds.
+// Bounds for answers due at once and for whole searches (loaded machines,
+// sanitizer builds).
 constexpr int PROMPT_MS = 3000;
 constexpr int SEARCH_MS = 60000;
 
@@ -44,8 +43,7 @@ struct Engine : EngineProcess {
         if (!seen.empty()) seen.pop_back();
         return seen;
     }
-    // Sends the go command and returns every line up to and including
-    // "bestmove" (an empty list when it does not come in time).
+    // Every line up to "bestmove" after the go command (none on time-out).
     Lines search(const std::string& go, int timeoutMs = SEARCH_MS) {
         Lines seen;
         send(go);
@@ -64,8 +62,7 @@ inline Lines words(const std::string& line) {
     return out;
 }
 
-// Plays one move given as text on the position with the board code; false
-// (and the position unchanged) when it is not legal there.
+// Plays a move given as text; false (nothing played) when it is illegal.
 inline bool playText(Position& pos, const std::string& text) {
     pos.plyStack[0].inCheck = isInCheck(pos);
     const Move m = parseLegalMove(text, 0, pos);
@@ -76,40 +73,25 @@ inline bool playText(Position& pos, const std::string& text) {
 }
 
 // Checks "bestmove X [ponder Y]" against the position: X legal, Y legal
-// after X. Returns X ("" on failure). The position is left unchanged.
+// after X. Returns X ("" on failure).
 inline std::string checkBestMove(const std::string& fen, const std::string& line) {
     const Lines w = words(line);
-    EXPECT_TRUE(w.size() == 2 || (w.size() == 4 && w[2] == "ponder")) << line;
-    if (w.size() < 2 || w[0] != "bestmove") {
-        ADD_FAILURE() << "not a bestmove line: " << line;
-        return "";
-    }
     TestPosition pos(fen);
-    if (!playText(*pos, w[1])) {
-        ADD_FAILURE() << "illegal best move in " << fen << ": " << line;
-        return "";
-    }
-    if (w.size() == 4) {
-        EXPECT_TRUE(playText(*pos, w[3])) << "illegal ponder move in " << fen << ": " << line;
-    }
-    return w[1];
+    const bool ok = (w.size() == 2 || (w.size() == 4 && w[2] == "ponder")) && w[0] == "bestmove" &&
+                    playText(*pos, w[1]) && (w.size() == 2 || playText(*pos, w[3]));
+    EXPECT_TRUE(ok) << "not a legal best move (and ponder move) in " << fen << ": " << line;
+    return ok ? w[1] : "";
 }
 
-// The fields of an "info" line by keyword ("cp" or "mate" for the score);
-// "pv" holds the moves.
+// The fields of an "info" line by keyword ("cp" or "mate" for the score).
 inline std::map<std::string, std::string> infoFields(const std::string& line) {
     std::map<std::string, std::string> fields;
-    const Lines w = words(line);
-    for (size_t i = 1; i + 1 < w.size(); i++) {
-        if (w[i] == "pv") {
-            for (size_t j = i + 1; j < w.size(); j++) fields["pv"] += (j > i + 1 ? " " : "") + w[j];
-            break;
-        }
-        if (w[i] != "score") {
-            fields[w[i]] = w[i + 1];
-            i++;
-        }
-    }
+    std::istringstream in(line);
+    std::string key, value;
+    in >> key;  // "info"
+    while (in >> key && key != "pv")
+        if (key != "score" && in >> value) fields[key] = value;
+    for (std::string move; key == "pv" && in >> move;) fields["pv"] += (fields["pv"].empty() ? "" : " ") + move;
     return fields;
 }
 

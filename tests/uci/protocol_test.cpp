@@ -16,7 +16,7 @@ using namespace session;
 
 namespace {
 
-const std::string START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+const std::string START = START_FEN;
 const std::string START_BOARD = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR";
 const std::string BUILD_NAME = std::string("Velmora 3.0") + BUILD_SUFFIX;
 const std::string UNABLE = ". Unable to calculate the best move for a position.";
@@ -33,18 +33,13 @@ Lines operator+(Lines a, const Lines& b) {
 // The diagram "showboard" and "perft" print for the placement field of a FEN.
 Lines diagram(const std::string& placement) {
     const std::string border = "+---+---+---+---+---+---+---+---+";
-    Lines out = {border};
-    std::string row = "|";
-    for (const char c : placement + "/") {
-        if (c == '/') {
-            out.insert(out.end(), {row, border});
-            row = "|";
-        } else if (c <= '8') {
-            for (int i = 0; i < c - '0'; i++) row += "   |";
-        } else {
-            row += std::string(" ") + c + " |";
-        }
+    Lines out = {border, "|"};
+    for (const char c : placement) {
+        if (c == '/') out.insert(out.end(), {border, "|"});
+        for (char empty = '1'; empty <= c && c <= '8'; empty++) out.back() += "   |";
+        if (c > '8') out.back() += std::string(" ") + c + " |";
     }
+    out.push_back(border);
     return out;
 }
 
@@ -68,10 +63,8 @@ Lines emptyTableStats(const std::string& entries) {
     return out;
 }
 
-// Runs the commands in one session, each followed by "isready", and
-// compares what each printed before its "readyok" with its expected lines;
-// an expected line ending in '*' stands for any line that starts with the
-// text before the '*'.
+// Runs the commands in one session, each followed by "isready", and compares
+// each reply with its lines; a line ending in '*' matches by its prefix.
 void expectReplies(const Conversation& conversation) {
     std::string input = "isready\n";  // start-up output is left out
     for (const auto& c : conversation) input += c.first + "\nisready\n";
@@ -101,22 +94,24 @@ std::string tempFile(const TempDir& dir, const std::string& name, const std::str
 
 }  // namespace
 
-TEST(ProtocolTest, StartUpBannerAndEndOfInputActsAsQuit) {
-    // Empty input: the banner, then the end of input ends the program with
-    // exit code 0 (runEngine checks the exit status). The build writes the
-    // default network beside the executable; the engine finds it there and
-    // says nothing else.
+TEST(ProtocolTest, StartUpEndOfInputQuitAndCommandLine) {
+    // The banner, the default network found beside the executable, and the
+    // end of input ends the program with exit code 0 (runEngine checks it).
     const Lines lines = splitLines(runEngine(""));
     EXPECT_EQ(lines, (Lines{BUILD_NAME, "by Tesserwick", "", "enter 'help' to see the commands", "Net read"}));
 
     // "ucinewgame" answers readyok by itself; nothing after "quit" is read.
     const Lines quit = splitLines(runEngine("ucinewgame\nisready\nquit\nisready\n"));
     EXPECT_EQ(std::count(quit.begin(), quit.end(), "readyok"), 2);
+
+    // Command-line arguments run one command, and no input is read.
+    const Lines perft = withPrefix(splitLines(runEngine("isready\nperft 1\n", {"perft", "3"})), "Perft results");
+    ASSERT_EQ(perft.size(), 1u);
+    EXPECT_EQ(perft[0].rfind("Perft results for depth: 3  8902  Nodes per sec: ", 0), 0u) << perft[0];
 }
 
-// A copy of the executable started from another folder reads the network
-// file beside it, and plays with its built-in default network when there is
-// none.
+// A copy of the executable started elsewhere reads the network beside it,
+// and refuses to search when that one is damaged.
 TEST(ProtocolTest, TheNetworkBesideTheExecutableComesBeforeTheBuiltInOne) {
     const TempDir dir;
     std::filesystem::copy_file(VELMORA_BINARY, dir / "engine");
@@ -129,67 +124,15 @@ TEST(ProtocolTest, TheNetworkBesideTheExecutableComesBeforeTheBuiltInOne) {
     }
 }
 
-TEST(ProtocolTest, SetoptionClampsAndReports) {
-    std::string bytes;
-    {
-        std::ifstream in(DEFAULT_NET, std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), {});
-    }
-    ASSERT_GT(bytes.size(), 25184056u);
+// Replies to commands and options, in one session; the options come last,
+// where a failed network load leaves the engine unable to search.
+TEST(ProtocolTest, RepliesToCommandsAndOptions) {
     const TempDir dir;
-    const std::string truncated = tempFile(dir, "truncated", bytes.substr(0, 1000000));
-    const std::string longer = tempFile(dir, "longer", bytes + "extra");
-    const std::string tables = testData("syzygy/tables");
-    // A folder named like a table is not a table.
-    std::filesystem::create_directories(dir / "folders/KQvK.rtbw");
-    expectReplies({
-        {"setoption name Hash value 0", {"info string Size of Hashtable set to : 1"}},
-        {"hashstats", emptyTableStats("65536")},
-        {"setoption name Hash value 3", {"info string Size of Hashtable set to : 3"}},
-        {"hashstats", emptyTableStats("262144")},  // rounded up to 4 MB
-        {"setoption name Hash value abc", {"info string Hash needs a number, got 'abc'; value unchanged"}},
-        {"setoption name Threads value 1000", {"info string Number of threads set to : 256"}},
-        {"setoption name Threads value 0", {"info string Number of threads set to : 1"}},
-        {"setoption name Threads value 2", {"info string Number of threads set to : 2"}},
-        {"setoption name SyzygyProbeDepth value -5", {"info string SyzygyProbeDepth set to: 0"}},
-        {"setoption name SyzygyProbeDepth value 200", {"info string SyzygyProbeDepth set to: 127"}},
-        {"setoption name MoveOverhead value 0", {"info string MoveOverhead set to : 1"}},
-        {"setoption name MoveOverhead value 999999", {"info string MoveOverhead set to : 60000"}},
-        {"setoption name MoveOverhead value x12", {"info string MoveOverhead needs a number, got 'x12'; value unchanged"}},
-        {"setoption name Ponder value true", {"info string Ponder set to : 1"}},
-        {"setoption name Ponder value True", {"info string Ponder set to : 0"}},  // lower case only
-        {"setoption name UCI_Chess960 value true", {"info string UCI_Chess960 set to : 1"}},
-        {"setoption name Hash extra value 2", {}},  // the name is "Hash extra"
-        {"setoption name Move Overhead value 5", {}},
-        {"setoption name   Hash    value   2", {"info string Size of Hashtable set to : 2"}},
-        {"setoption name WindowsNumaNode value 9", {"info string WindowsNumaNode set to: 4"}},
-        {"setoption name SyzygyPath value " + tables, {"info string Syzygy tablebases used from directory : " + tables}},
-        {"setoption name SyzygyPath value <empty>", {"info string No Syzygy tablebases found in directory :<empty>"}},
-        {"setoption name SyzygyPath value", {"info string No Syzygy tablebases found in directory :"}},
-        {"setoption name SyzygyPath value " + (dir / "folders"),
-         {"info string No Syzygy tablebases found in directory :" + (dir / "folders")}},
-        // Each network load is reported, and a refusal names the file.
-        {"setoption name NetFile value <empty>", {}},
-        {"setoption name NetFile value", {}},
-        {"setoption name NetFile value " + truncated,
-         {"Net read", "info string NetFile not found/correct: " + truncated + UNABLE}},
-        {"setoption name NetFile value " + longer, {"Net read", "info string NetFile not found/correct: " + longer + UNABLE}},
-        {"setoption name NetFile value my net.nnue", {"info string NetFile not found/correct: my net.nnue" + UNABLE}},
-        {"setoption name NetFile value " + DEFAULT_NET, {"Net read", "info string NetFile used : " + DEFAULT_NET}},
-        {"setoption name NetFile value /no/such.nnue", {"info string NetFile not found/correct: /no/such.nnue" + UNABLE}},
-        {"setoption name NetFile value <empty>", {}},  // after a failed load
-        {"go depth 1",
-         {"info string NetFile not found/correct: <empty>. Unable to calculate the best move for the position."}},
-    });
-}
-
-TEST(ProtocolTest, RepliesToCommands) {
     const std::string kiwipete = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1";
     // A mated side has no moves at any depth, so its "rtestRFC" line is cheap.
     const std::string mated = "rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3";
     const std::string matedLine = mated + ";D1 0;D2 0;D3 0;D4 0;D5 0;D6 0\n";
     const std::string noFile = "There seems to be a problem with the perftFile. check of the move generator not executed";
-    const TempDir dir;
     // Lines after "full" are not checked.
     const std::string good =
         tempFile(dir, "good", START + " ;2 ;400\n" + kiwipete + " ;1 ;48\n\nfull\n" + START + " ;1 ;9\n");
@@ -201,6 +144,14 @@ TEST(ProtocolTest, RepliesToCommands) {
                                        START + ";D1 20;D2 400\n");
     const std::string allGood = tempFile(dir, "allGood", matedLine);
     const std::string afterE4 = "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR";
+    std::ifstream in(DEFAULT_NET, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_GT(bytes.size(), 25184056u);
+    const std::string truncated = tempFile(dir, "truncated", bytes.substr(0, 1000000));
+    const std::string longer = tempFile(dir, "longer", bytes + "extra");
+    const std::string tables = testData("syzygy/tables");
+    // A folder named like a table is not a table.
+    std::filesystem::create_directories(dir / "folders/KQvK.rtbw");
     expectReplies({
         {"uci",
          {"id name " + BUILD_NAME, "id author Tesserwick", "option name Threads type spin default 1 min 1 max 256",
@@ -252,13 +203,40 @@ TEST(ProtocolTest, RepliesToCommands) {
           "info string perft file line 3 is malformed: " + START + ";D1 20;D2 400",
           "Results of the perft checks (0 = wrong, 1 = OK) : 0"}},
         {"rtestRFC " + allGood, {mated, "Okidoki", "Results of the perft checks (0 = wrong, 1 = OK) : 1"}},
+        {"setoption name Hash value 0", {"info string Size of Hashtable set to : 1"}},
+        {"hashstats", emptyTableStats("65536")},
+        {"setoption name Hash value 3", {"info string Size of Hashtable set to : 3"}},
+        {"hashstats", emptyTableStats("262144")},  // rounded up to 4 MB
+        {"setoption name Hash value abc", {"info string Hash needs a number, got 'abc'; value unchanged"}},
+        {"setoption name Threads value 1000", {"info string Number of threads set to : 256"}},
+        {"setoption name Threads value 0", {"info string Number of threads set to : 1"}},
+        {"setoption name SyzygyProbeDepth value -5", {"info string SyzygyProbeDepth set to: 0"}},
+        {"setoption name SyzygyProbeDepth value 200", {"info string SyzygyProbeDepth set to: 127"}},
+        {"setoption name MoveOverhead value 0", {"info string MoveOverhead set to : 1"}},
+        {"setoption name MoveOverhead value 999999", {"info string MoveOverhead set to : 60000"}},
+        {"setoption name Ponder value true", {"info string Ponder set to : 1"}},
+        {"setoption name Ponder value True", {"info string Ponder set to : 0"}},  // lower case only
+        {"setoption name UCI_Chess960 value true", {"info string UCI_Chess960 set to : 1"}},
+        {"setoption name Hash extra value 2", {}},  // the name is "Hash extra"
+        {"setoption name Move Overhead value 5", {}},
+        {"setoption name   Hash    value   2", {"info string Size of Hashtable set to : 2"}},
+        {"setoption name WindowsNumaNode value 9", {"info string WindowsNumaNode set to: 4"}},
+        {"setoption name SyzygyPath value " + tables, {"info string Syzygy tablebases used from directory : " + tables}},
+        {"setoption name SyzygyPath value <empty>", {"info string No Syzygy tablebases found in directory :<empty>"}},
+        {"setoption name SyzygyPath value", {"info string No Syzygy tablebases found in directory :"}},
+        {"setoption name SyzygyPath value " + (dir / "folders"),
+         {"info string No Syzygy tablebases found in directory :" + (dir / "folders")}},
+        // Each network load is reported, and a refusal names the file.
+        {"setoption name NetFile value <empty>", {}},
+        {"setoption name NetFile value", {}},
+        {"setoption name NetFile value " + truncated,
+         {"Net read", "info string NetFile not found/correct: " + truncated + UNABLE}},
+        {"setoption name NetFile value " + longer, {"Net read", "info string NetFile not found/correct: " + longer + UNABLE}},
+        {"setoption name NetFile value my net.nnue", {"info string NetFile not found/correct: my net.nnue" + UNABLE}},
+        {"setoption name NetFile value " + DEFAULT_NET, {"Net read", "info string NetFile used : " + DEFAULT_NET}},
+        {"setoption name NetFile value /no/such.nnue", {"info string NetFile not found/correct: /no/such.nnue" + UNABLE}},
+        {"setoption name NetFile value <empty>", {}},  // after a failed load
+        {"go depth 1",
+         {"info string NetFile not found/correct: <empty>. Unable to calculate the best move for the position."}},
     });
-}
-
-TEST(ProtocolTest, CommandLineArgumentsRunOneCommandWithoutReadingInput) {
-    const Lines lines = splitLines(runEngine("isready\nperft 1\n", {"perft", "3"}));
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "readyok"), 0);
-    const Lines results = withPrefix(lines, "Perft results for depth: ");
-    ASSERT_EQ(results.size(), 1u);
-    EXPECT_EQ(results[0].rfind("Perft results for depth: 3  8902  Nodes per sec: ", 0), 0u) << results[0];
 }

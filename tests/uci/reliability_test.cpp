@@ -1,10 +1,6 @@
 // The search as GUIs and match managers see it: the real binary is started
 // and spoken to through pipes while it searches, and every move it names is
-// checked with the board code. Info lines, quitting mid-search, Chess960
-// castling, bench, stalemate traps checked against Stockfish, roots that
-// leave no choice, a "go" sent before the last "bestmove", searches that
-// only end on request (also with out-of-range numbers), node limits, and a
-// random but GUI-legal stream of commands.
+// checked with the board code.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -27,25 +23,6 @@ const std::string ONE_REPLY = "k7/8/8/8/8/8/1r6/K7 w - - 0 1";
 const std::string MATE_IN_ONE = "6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - - 0 1";
 const std::string AFTER_E4 = "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq - 0 1";
 
-// Stockfish's verdict on each position: mate in N (negative when mated),
-// or 0 when it finds no mate.
-std::vector<int> stockfishMates(const std::string& exe, const Lines& fens) {
-    EngineProcess stockfish({}, exe);
-    std::vector<int> mates;
-    for (const std::string& fen : fens) {
-        stockfish.send("position fen " + fen);
-        stockfish.send("go depth 18");
-        Lines seen;
-        EXPECT_TRUE(stockfish.waitFor("bestmove", SEARCH_MS, &seen)) << fen;
-        const Lines infos = withPrefix(seen, "info depth");
-        EXPECT_FALSE(infos.empty()) << fen;
-        const auto f = infos.empty() ? std::map<std::string, std::string>{} : infoFields(infos.back());
-        mates.push_back(f.count("mate") ? std::stoi(f.at("mate")) : 0);
-    }
-    stockfish.send("quit");
-    return mates;
-}
-
 }  // namespace
 
 TEST(SearchProtocol, InfoLinesFromDepthTenAndALegalBestMove) {
@@ -59,25 +36,19 @@ TEST(SearchProtocol, InfoLinesFromDepthTenAndALegalBestMove) {
     std::map<std::string, std::string> last;
     for (const std::string& info : withPrefix(out, "info")) {
         ASSERT_TRUE(std::regex_match(info, form)) << info;
-        const auto f = infoFields(info);
-        depths.push_back(std::stoi(f.at("depth")));
-        const unsigned long long nodes = std::stoull(f.at("nodes")), time = std::stoull(f.at("time"));
-        EXPECT_GT(nodes, 0u) << info;
-        EXPECT_GE(time, 1u) << info;
-        EXPECT_EQ(std::stoull(f.at("nps")), nodes * 1000 / time) << info;
-        EXPECT_GT(std::stoi(f.at("seldepth")), 0) << info;
+        last = infoFields(info);
+        depths.push_back(std::stoi(last.at("depth")));
+        const unsigned long long nodes = std::stoull(last.at("nodes")), time = std::stoull(last.at("time"));
+        EXPECT_TRUE(nodes > 0 && time > 0 && std::stoi(last.at("seldepth")) > 0) << info;
+        EXPECT_EQ(std::stoull(last.at("nps")), nodes * 1000 / time) << info;
         TestPosition pos(ENDGAME);
-        for (const std::string& m : words(f.at("pv")))
-            ASSERT_TRUE(playText(*pos, m)) << "pv move " << m << ": " << info;
-        last = f;
+        for (const std::string& m : words(last.at("pv"))) ASSERT_TRUE(playText(*pos, m)) << m << " in " << info;
     }
     EXPECT_EQ(depths, (std::vector<int>{10, 11})) << "one line per iteration, none below depth 10";
-    // With a depth limit the boss reports its own search: the best move and
-    // the ponder move are the first two moves of its last principal variation.
-    const std::string best = checkBestMove(ENDGAME, out.back());
+    // Under a depth limit the best and ponder moves begin the boss's last pv.
     const Lines pv = words(last["pv"]);
     ASSERT_FALSE(pv.empty());
-    EXPECT_EQ(best, pv[0]);
+    EXPECT_EQ(checkBestMove(ENDGAME, out.back()), pv[0]);
     if (pv.size() > 1) {
         EXPECT_EQ(out.back(), "bestmove " + pv[0] + " ponder " + pv[1]);
     }
@@ -89,18 +60,14 @@ TEST(SearchProtocol, InfoLinesFromDepthTenAndALegalBestMove) {
     checkBestMove(AFTER_E4, shallow.back());
 }
 
-// "quit" and the end of input during a four-thread search end the program
-// cleanly and at once.
+// "quit" and the end of input end a four-thread search and the program.
 TEST(SearchProtocol, QuitAndEndOfInputDuringAFourThreadSearch) {
     for (const bool quit : {true, false}) {
         Engine engine;
         engine.send("setoption name Threads value 4");
         engine.send("go infinite");
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        if (quit)
-            engine.send("quit");
-        else
-            engine.closeInput();
+        quit ? engine.send("quit") : engine.closeInput();
         const int status = engine.waitExit(2 * PROMPT_MS);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << (quit ? " after quit" : "");
     }
@@ -108,74 +75,60 @@ TEST(SearchProtocol, QuitAndEndOfInputDuringAFourThreadSearch) {
 
 TEST(SearchProtocol, BenchIsDeterministic) {
     Engine engine;
-    std::vector<unsigned long long> counts;
+    Lines counts;
     for (int run = 0; run < 2; run++) {
         engine.send("bench 6");
         const auto summary = engine.waitFor("Nodes searched", SEARCH_MS);
         ASSERT_TRUE(summary);
-        counts.push_back(std::stoull(words(*summary).back()));
+        counts.push_back(words(*summary).back());
     }
-    EXPECT_GT(counts[0], 0u);
+    EXPECT_NE(counts[0], "0");
     EXPECT_EQ(counts[0], counts[1]);
-    // Bench leaves the engine ready to search the start position.
     const Lines out = engine.search("go depth 3");
     ASSERT_FALSE(out.empty());
     checkBestMove(START_FEN, out.back());
 }
 
-// Each position has a move that looks like mate but stalemates. A mate the
-// engine announces must be one Stockfish confirms (no longer than claimed),
-// and where Stockfish sees a forced mate the engine must not stalemate.
-TEST(Reliability, StalemateTrapsAgreeWithStockfish) {
-    const std::string exe = findStockfish();
-    if (exe.empty()) GTEST_SKIP() << NO_STOCKFISH;
-    const Lines traps = {
-        "8/8/8/4b3/8/5k2/7p/7K b - - 1 86",  // Bf4 stalemates
-        "8/8/8/8/8/5k2/7p/5b1K b - - 0 1",   // Kg3 stalemates
-        "7k/5K2/8/6Q1/8/8/8/8 w - - 0 1",    // Qg6 stalemates, Qg7 mates
-        "k7/2Q5/8/2K5/8/8/8/8 w - - 0 1",    // most king moves stalemate
-        "8/8/8/8/8/k7/2q5/K7 b - - 0 1",     // Kb3 stalemates, Qb2 mates
-        "7k/8/5KP1/8/8/8/8/8 w - - 0 1",     // Kf7 stalemates
+// Each position has a move that looks like mate but stalemates; with it its
+// real mate (Stockfish, depth 18; 0: none), which an announced mate must not
+// undercut and which must not turn into a stalemate.
+TEST(Reliability, StalemateTraps) {
+    const std::pair<std::string, int> traps[] = {
+        {"8/8/8/4b3/8/5k2/7p/7K b - - 1 86", 0},  // Bf4 stalemates
+        {"8/8/8/8/8/5k2/7p/5b1K b - - 0 1", 0},   // Kg3 stalemates
+        {"7k/5K2/8/6Q1/8/8/8/8 w - - 0 1", 1},    // Qg6 stalemates, Qg7 mates
+        {"k7/2Q5/8/2K5/8/8/8/8 w - - 0 1", 3},    // most king moves stalemate
+        {"8/8/8/8/8/k7/2q5/K7 b - - 0 1", 1},     // Kb3 stalemates, Qb2 mates
+        {"7k/8/5KP1/8/8/8/8/8 w - - 0 1", 0},     // Kf7 stalemates
     };
-    const std::vector<int> verdict = stockfishMates(exe, traps);
-    ASSERT_EQ(verdict.size(), traps.size());
     for (int threads : {1, 3}) {
         Engine engine;
         engine.send("setoption name Threads value " + std::to_string(threads));
-        for (size_t i = 0; i < traps.size(); i++)
+        for (const auto& [fen, mate] : traps)
             for (int depth : {2, 3, 7}) {
-                const std::string where =
-                    traps[i] + " depth " + std::to_string(depth) + " threads " + std::to_string(threads);
+                SCOPED_TRACE(::testing::Message() << fen << ", depth " << depth << ", " << threads << " threads");
                 engine.send("ucinewgame");
-                ASSERT_TRUE(engine.waitFor("readyok", SEARCH_MS)) << where;
-                engine.send("position fen " + traps[i]);
+                ASSERT_TRUE(engine.waitFor("readyok", SEARCH_MS));
+                engine.send("position fen " + fen);
                 const Lines out = engine.search("go depth " + std::to_string(depth));
-                ASSERT_FALSE(out.empty()) << where;
+                ASSERT_FALSE(out.empty());
                 for (const std::string& text : withPrefix(out, "info score mate ")) {
                     const int m = std::stoi(infoFields(text).at("mate"));
-                    const int sf = verdict[i];
-                    EXPECT_TRUE(m > 0 ? sf > 0 && sf <= m : sf < 0 && sf >= m)
-                        << where << ": '" << text << "', Stockfish " << (sf ? "mate " + std::to_string(sf) : "no mate");
+                    EXPECT_TRUE(m > 0 ? mate > 0 && mate <= m : mate < 0 && mate >= m) << text;
                 }
-                const std::string best = checkBestMove(traps[i], out.back());
-                TestPosition pos(traps[i]);
-                ASSERT_TRUE(playText(*pos, best)) << where;
-                if (verdict[i] > 0) {
-                    EXPECT_FALSE(legalMoveTexts(*pos).empty() && !isInCheck(*pos))
-                        << where << ": " << best << " stalemates a forced mate";
-                }
+                TestPosition pos(fen);
+                ASSERT_TRUE(playText(*pos, checkBestMove(fen, out.back())));
+                EXPECT_FALSE(mate > 0 && legalMoveTexts(*pos).empty() && !isInCheck(*pos)) << "stalemated a mate";
             }
     }
 }
 
-// Roots that leave no choice answer at once with any number of threads,
-// also after an ordinary search has filled the workers' buffers, and with
-// a timed search (where the threads vote) as well as a depth limit: mated
-// and stalemated roots with the empty move, a single legal move after depth
-// 3 with no info line, a mate in one announced at depth 1 (a line without
-// seldepth). Chess960 castling is named as the king taking its rook: in the
-// last root the king already stands on g1, so castling only moves the rook,
-// to the attacked f1, and is the one legal move.
+// Roots that leave no choice answer at once with any number of threads, also
+// after a search has filled the workers' buffers, and timed (the threads
+// vote) as well as depth-limited: mated and stalemated roots with the empty
+// move, a single legal move with no info line, a mate in one at depth 1 (no
+// seldepth). In the last root the one legal move is Chess960 castling (king
+// takes rook) that only moves the rook.
 TEST(Reliability, RootsWithoutChoiceAnswerAtOnceWithAnyThreadCount) {
     const struct {
         std::string fen;
@@ -208,8 +161,7 @@ TEST(Reliability, RootsWithoutChoiceAnswerAtOnceWithAnyThreadCount) {
     }
 }
 
-// A "go" sent before the previous "bestmove" waits for it, and the running
-// search keeps its own limits.
+// A "go" sent before the last "bestmove" leaves the running search its limits.
 TEST(Reliability, ASecondGoLeavesTheRunningSearchItsLimits) {
     Engine engine;
     engine.send("position startpos");
@@ -223,18 +175,15 @@ TEST(Reliability, ASecondGoLeavesTheRunningSearchItsLimits) {
             const int limitMs = go == "go movetime 300" ? 300 : 0;
             ASSERT_TRUE(engine.waitFor("bestmove", PROMPT_MS + limitMs, &seen)) << go << " lost its limits";
             checkBestMove(START_FEN, seen.back());
-            if (go == "go depth 1") {
-                EXPECT_EQ(seen.size(), 1u) << "the depth-1 search went deeper: " << ::testing::PrintToString(seen);
-            }
+            EXPECT_TRUE(go != "go depth 1" || seen.size() == 1) << "went deeper: " << ::testing::PrintToString(seen);
         }
     }
 }
 
-// Searches without an end of their own: infinite ones, pondering (even
-// past the whole clock) and those whose numbers are too large for their
-// fields, which are clamped, never wrapped into short or negative limits.
-// Each runs until released, even after announcing a mate, answers "isready"
-// meanwhile, and names its move at once after "stop" or "ponderhit".
+// Infinite searches, pondering (even past the whole clock) and searches with
+// numbers too large for their fields (clamped, never wrapped) run until
+// released, even after announcing a mate, answer "isready" meanwhile, and
+// name their move at once after "stop" or "ponderhit".
 TEST(Reliability, UnboundedSearchesRunUntilReleased) {
     const struct {
         std::string fen, go;
@@ -244,6 +193,7 @@ TEST(Reliability, UnboundedSearchesRunUntilReleased) {
         {START_FEN, "go infinite", 500, "stop", "", ""},
         {MATE_IN_ONE, "go infinite", 300, "stop", "info score mate 1 ", "d1d8"},
         {AFTER_E4, "go ponder wtime 1000 btime 1000", 1500, "ponderhit", "", ""},
+        {AFTER_E4, "go ponder wtime 1000 btime 1000", 0, "ponderhit", "", ""},  // then it ends on its clock
         {START_FEN, "go wtime 3000000000 btime 3000000000", 300, "stop", "", ""},
         {START_FEN, "go wtime 60000 btime 60000 winc 3000000000 binc 3000000000", 300, "stop", "", ""},
         {START_FEN, "go movetime 3000000000", 300, "stop", "", ""},
@@ -260,29 +210,16 @@ TEST(Reliability, UnboundedSearchesRunUntilReleased) {
         engine.send("isready");
         ASSERT_TRUE(engine.waitFor("readyok", PROMPT_MS, &seen)) << c.go;
         EXPECT_TRUE(withPrefix(seen, "bestmove").empty()) << c.fen << ": '" << c.go << "' ended before " << c.release;
-        if (!c.announced.empty()) {
-            EXPECT_FALSE(withPrefix(seen, c.announced).empty()) << c.fen;
-        }
+        EXPECT_TRUE(c.announced.empty() || !withPrefix(seen, c.announced).empty()) << c.fen;
         engine.send(c.release);
         const auto best = engine.waitFor("bestmove", PROMPT_MS);
         ASSERT_TRUE(best) << "no bestmove after " << c.release << " of '" << c.go << "'";
         const std::string move = checkBestMove(c.fen, *best);
-        if (!c.move.empty()) {
-            EXPECT_EQ(move, c.move);
-        }
+        EXPECT_TRUE(c.move.empty() || move == c.move) << move;
     }
-    // A ponderhit before the time is used up turns the search into a normal
-    // one: it ends on its own clock.
-    engine.send("position fen " + AFTER_E4);
-    engine.send("go ponder wtime 1000 btime 1000");
-    engine.send("ponderhit");
-    const auto best = engine.waitFor("bestmove", 1000 + PROMPT_MS);
-    ASSERT_TRUE(best) << "no bestmove after an early ponderhit";
-    checkBestMove(AFTER_E4, *best);
 }
 
-// "go nodes N" alone ends by itself once the threads have searched about N
-// nodes; the last info line reports the count at the stop.
+// "go nodes N" ends by itself near N nodes, the count its last info line gives.
 TEST(Reliability, GoNodesEndsNearTheCount) {
     constexpr unsigned long long N = 100000;
     for (int threads : {1, 2}) {
@@ -295,16 +232,13 @@ TEST(Reliability, GoNodesEndsNearTheCount) {
         const Lines infos = withPrefix(out, "info score cp");
         ASSERT_FALSE(infos.empty()) << "no iteration reached depth 10";
         const unsigned long long nodes = std::stoull(infoFields(infos.back()).at("nodes"));
-        // The last line may be printed while another thread's last few
-        // hundred nodes are not yet counted.
-        EXPECT_GE(nodes, N * 9 / 10) << threads << " threads";
-        EXPECT_LE(nodes, N + 20000ull * threads) << threads << " threads";
+        // The last line may miss another thread's last few hundred nodes.
+        EXPECT_TRUE(nodes >= N * 9 / 10 && nodes <= N + 20000ull * threads) << nodes << ", " << threads << " threads";
     }
 }
 
-// A random stream of the commands a GUI sends, in orders the protocol
-// allows: every "bestmove" is legal in the position of its own "go" (the
-// empty move where there is none), and the engine is ready at the end.
+// A random stream of GUI commands in orders the protocol allows: every
+// "bestmove" is legal in its own "go"'s position, and the engine ends ready.
 TEST(Reliability, ProtocolStress) {
     const Lines roots = {START_FEN,   ENDGAME,   STALEMATED, MATED,
                          MATE_IN_ONE, ONE_REPLY, "r1bqkb1r/pppp1ppp/2n2n2/4p2Q/2B1P3/8/PPPP1PPP/RNB1K1NR w KQkq - 4 4"};
@@ -322,11 +256,9 @@ TEST(Reliability, ProtocolStress) {
         if (text == "readyok") readySeen++;
         if (text.rfind("bestmove", 0) != 0) return;
         ASSERT_FALSE(pending.empty()) << "bestmove without a go: " << text;
-        TestPosition pos(pending.front());
-        if (legalMoveTexts(*pos).empty())
-            EXPECT_EQ(text, "bestmove a1a1") << pending.front();
-        else
-            checkBestMove(pending.front(), text);
+        TestPosition pos(pending.front());  // the empty move where there is none
+        EXPECT_TRUE(legalMoveTexts(*pos).empty() ? text == "bestmove a1a1" : checkBestMove(pending.front(), text) != "")
+            << pending.front() << ": " << text;
         pending.pop_front();
         answered++;
     };
@@ -335,13 +267,10 @@ TEST(Reliability, ProtocolStress) {
         ASSERT_TRUE(engine.waitFor(prefix, waitMs, &seen)) << "no " << prefix << ", " << pending.size() << " pending";
         for (const std::string& text : seen) take(text);
     };
-    auto ready = [&](int percent) {
-        if (chance(percent)) engine.send("isready"), readyAsked++;
-    };
+    auto ready = [&](int percent) { if (chance(percent)) engine.send("isready"), readyAsked++; };
     auto go = [&]() {
         const int kind = pick(0, 5);
-        // Smaller fixed searches in the sanitizer builds, which run the
-        // network many times slower, so that the stream stays varied.
+        // Smaller fixed searches in the slow sanitizer builds.
         const std::string commands[] = {
             "go depth " + std::to_string(pick(1, SANITIZER_SCALE > 1 ? 4 : 7)),
             "go nodes " + std::to_string(pick(1000, 40000 / SANITIZER_SCALE)),
@@ -353,12 +282,8 @@ TEST(Reliability, ProtocolStress) {
         pending.push_back(root);
         engine.send(commands[kind]);
     };
-    auto position = [&]() {
-        root = roots[rng() % roots.size()];
-        engine.send("position fen " + root);
-    };
-    // "stop" reaches the newest search; after it a GUI may already send the
-    // next search.
+    auto position = [&]() { engine.send("position fen " + (root = roots[rng() % roots.size()])); };
+    // "stop" reaches the newest search; a GUI may send the next one at once.
     auto stop = [&]() {
         engine.send("stop");
         running = FINITE;
@@ -375,27 +300,21 @@ TEST(Reliability, ProtocolStress) {
         } else if (pending.size() > 1 || running == FINITE) {
             // Finite searches end by themselves.
             ready(15);
-            if (chance(30))
-                stop();
-            else
-                await("bestmove", SEARCH_MS);
+            chance(30) ? stop() : await("bestmove", SEARCH_MS);
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(pick(0, 30)));
             ready(20);
-            if (running == PONDER && chance(50)) {
-                engine.send("ponderhit");
-                running = FINITE;
-            } else {
+            if (running == PONDER && chance(50))
+                engine.send("ponderhit"), running = FINITE;
+            else
                 stop();
-            }
         }
         while (auto text = engine.readLine(0)) take(*text);
         ASSERT_FALSE(::testing::Test::HasFatalFailure());
     }
     if (running != FINITE) engine.send("stop");
     while (!pending.empty() && !::testing::Test::HasFatalFailure()) await("bestmove", SEARCH_MS);
-    engine.send("isready");
-    readyAsked++;
+    ready(100);
     await("readyok", PROMPT_MS);
     while (auto text = engine.readLine(100)) take(*text);
     EXPECT_EQ(readySeen, readyAsked);
