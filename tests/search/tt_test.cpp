@@ -2,6 +2,9 @@
 // (mate scores: the search tests; sizes: the protocol tests).
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include "search/threads.h"
 #include "search/tt.h"
 #include "test_util.h"
@@ -81,4 +84,17 @@ TEST(HashTable, ClearWithSeveralThreadsZeroesEverythingAndRestartsGenerations) {
         EXPECT_EQ(ttGeneration, 0);
     }
     threadCount = savedThreads;
+}
+
+// A fresh table is cleared as it is made, so its pages are in memory before
+// the first search touches them (a first search used to pay for that).
+TEST(HashTable, ANewTableIsInMemoryAtOnce) {
+    SmallTable t;
+    ASSERT_TRUE(ttResize(8));
+    const size_t bytes = (ttMask + 1) * sizeof(TTCluster);
+    const size_t page = size_t(sysconf(_SC_PAGESIZE));
+    std::vector<unsigned char> resident((bytes + page - 1) / page);
+    ASSERT_EQ(mincore(static_cast<void*>(ttClusters), bytes, resident.data()), 0);
+    const auto missing = std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return !(r & 1); });
+    EXPECT_EQ(missing, 0) << "of " << resident.size() << " pages";
 }
