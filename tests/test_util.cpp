@@ -24,6 +24,7 @@
 #include "eval/netbuild.h"
 #include "eval/nnue.h"
 #include "platform/output.h"
+#include "search/movepick.h"
 #include "search/tt.h"
 
 Chess960Mode::Chess960Mode(bool on) : saved(chess960) { chess960 = on; }
@@ -107,21 +108,30 @@ struct ThreadTables {
     EvalCaches caches;
 };
 
-TestPosition::TestPosition(const std::string& fen)
+TestPosition::TestPosition(const std::string& fen, bool threadTables)
     : pos(std::make_unique<Position>()), buffer(std::make_unique<Move[]>(MOVE_BUFFER_SIZE)) {
     initEngineForTests();
     pos->plyStack[0].moveListBegin = buffer.get();
     std::string error;
     EXPECT_TRUE(setPositionFromFen(fen, *pos, &error)) << fen << ": " << error;
-}
-
-TestPosition& TestPosition::withThreadTables() {
+    if (!threadTables) return;
     tables = std::make_shared<ThreadTables>();
     pos->followUpHistory = &tables->followUp;
     pos->counterMoveHistory = &tables->counter;
     clearEvalCaches(tables->caches);
     attachEvalCaches(*pos, tables->caches);
-    return *this;
+}
+
+Move TestPosition::play(const std::string& text, int ply) {
+    Position& p = *pos;
+    const Move m = parseLegalMove(text, ply, p);
+    EXPECT_FALSE(isNoMove(m)) << text;
+    p.plyStack[ply].currentMove = withPiece(m, p.board[m.from]);
+    doMove(ply, m, p);
+    p.plyStack[ply + 1].inCheck = isInCheck(p);
+    p.plyStack[ply + 1].moveListBegin = listAt(ply + 1);
+    p.plyStack[ply + 2].singularSubtree = 0;
+    return m;
 }
 
 void TestPosition::clearCaches() {
@@ -164,6 +174,15 @@ std::vector<std::string> legalMoveTexts(Position& pos) {
     for (Move* m = begin; m < pos.plyStack[0].moveListEnd; m++) texts.push_back(moveToText(*m, pos.sideToMove, pos));
     std::sort(texts.begin(), texts.end());
     return texts;
+}
+
+bool playText(Position& pos, const std::string& text) {
+    pos.plyStack[0].inCheck = isInCheck(pos);
+    const Move m = parseLegalMove(text, 0, pos);
+    if (isNoMove(m)) return false;
+    playRootMove(pos, m);
+    pos.plyStack[0].inCheck = isInCheck(pos);
+    return true;
 }
 
 void playRandomMoves(Position& pos, int plies, std::mt19937_64& rng) {

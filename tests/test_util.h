@@ -64,15 +64,17 @@ struct TempDir {
 struct ThreadTables;
 
 // A fresh position record (heap, zeroed) with its own move buffer, set from
-// the FEN (a refused FEN fails the test); withThreadTables() wires in zeroed
+// the FEN (a refused FEN fails the test); with threadTables it gets zeroed
 // tables of its own, as a search thread's position has.
 struct TestPosition {
     std::unique_ptr<Position> pos;
     std::unique_ptr<Move[]> buffer;
     std::shared_ptr<ThreadTables> tables;
-    explicit TestPosition(const std::string& fen);
-    TestPosition& withThreadTables();
+    explicit TestPosition(const std::string& fen, bool threadTables = false);
     void clearCaches();
+    Move* listAt(int ply) { return buffer.get() + ply * MAX_MOVES_PER_PLY; }
+    // Makes a move given as text at `ply` as the search would; returns it.
+    Move play(const std::string& text, int ply);
     Position& operator*() { return *pos; }
     Position* operator->() { return pos.get(); }
 };
@@ -83,6 +85,9 @@ std::string checkConsistency(const Position& pos);
 
 // Legal moves of ply 0 as coordinate texts, sorted.
 std::vector<std::string> legalMoveTexts(Position& pos);
+
+// Plays a move given as text at ply 0; false (nothing played) when it is illegal.
+bool playText(Position& pos, const std::string& text);
 
 // Plays up to `plies` random legal moves at ply 0, as "position" does.
 void playRandomMoves(Position& pos, int plies, std::mt19937_64& rng);
@@ -126,7 +131,6 @@ std::string findStockfish();
 inline constexpr const char* NO_STOCKFISH =
     "Stockfish not found at /usr/games/stockfish or on PATH (apt-get install stockfish)";
 
-// Whole lines of the text.
 std::vector<std::string> splitLines(const std::string& text);
 
 // The square of a name such as "e4".

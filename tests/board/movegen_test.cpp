@@ -9,20 +9,6 @@
 #include "board/movegen.h"
 #include "test_util.h"
 
-namespace {
-
-std::vector<Move> listOf(Position& pos, int ply = 0) {
-    return {pos.plyStack[ply].moveListBegin, pos.plyStack[ply].moveListEnd};
-}
-
-std::vector<std::string> texts(const std::vector<Move>& moves, const Position& pos) {
-    std::vector<std::string> out;
-    for (Move m : moves) out.push_back(moveToText(m, pos.sideToMove, pos));
-    return out;
-}
-
-}  // namespace
-
 // Captures by victim, cheap attackers first; promotions queen first, quiet
 // ones ahead of the quiet moves; single steps, double steps, then pieces;
 // evasions king first; recaptures on the last destination only. For ALL the
@@ -63,7 +49,9 @@ TEST(MoveGen, ListOrder) {
         else if (c.kind == RECAPTURES) generateRecaptures(ply, begin, pos);
         else generateCaptures(ply, begin, pos);
         if (c.kind == ALL) generateQuiets(ply, pos.plyStack[ply].moveListEnd, pos);
-        std::vector<std::string> list = texts(listOf(pos, ply), pos);
+        std::vector<std::string> list;
+        for (Move* m = begin; m < pos.plyStack[ply].moveListEnd; m++)
+            list.push_back(moveToText(*m, pos.sideToMove, pos));
         if (c.kind == ALL) list.resize(std::min(list.size(), c.moves.size()));
         EXPECT_EQ(list, c.moves) << c.fen;
     }

@@ -42,11 +42,10 @@ inline void runPerftSuite(const std::string& file, bool chess960Mode, size_t lin
     EXPECT_EQ(cases.size(), lines) << file;
     for (const PerftCase& c : cases) {
         TestPosition p(c.fen);
-        for (const auto& [depth, count] : c.counts) {
+        for (const auto& [depth, count] : c.counts)
             if (depth >= minDepth && depth <= maxDepth) {
                 EXPECT_EQ(perft(0, depth, *p), count) << c.fen << " depth " << depth;
             }
-        }
         EXPECT_EQ(checkConsistency(*p), "") << c.fen;
     }
 }

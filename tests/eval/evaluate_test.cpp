@@ -35,11 +35,6 @@ int middleGameBalance(const Position& pos) {
     return mgScore(pos.material[WHITE] - pos.material[BLACK] + pos.psq[WHITE] - pos.psq[BLACK]);
 }
 
-// A position with caches of its own.
-struct EvalPosition : TestPosition {
-    explicit EvalPosition(const std::string& fen) : TestPosition(fen) { withThreadTables(); }
-};
-
 // FENs along random games from the start position (fixed seed).
 std::vector<std::string> randomGamePositions(int games, int plies, u64 seed) {
     std::mt19937_64 rng(seed);
@@ -76,7 +71,7 @@ TEST(EvalSymmetry, BothPathsAreColourSymmetricAndCached) {
     Override<bool> symmetric(evalSymmetricPushTerms, true);
     const std::vector<std::string> fens = randomGamePositions(40, 120, 2024);
     ASSERT_GT(fens.size(), 3000u);
-    EvalPosition a(START_FEN), b(START_FEN);
+    TestPosition a(START_FEN, true), b(START_FEN, true);
     int networkPath = 0, handPath = 0;
     for (const std::string& fen : fens) {
         const std::string mirror = flipFen(fen);
@@ -116,7 +111,7 @@ TEST(EvalEntry, BalanceBoundaryAt400AndNoNetwork) {
         bool network, handWritten;
     } cases[] = {{400, true, true}, {-400, true, true}, {399, true, false}, {-399, true, false}, {0, false, true}};
     for (const auto& c : cases) {
-        EvalPosition p(fen);
+        TestPosition p(fen, true);
         p->psq[WHITE] += X(c.balance - middleGameBalance(*p), 0);
         ASSERT_EQ(middleGameBalance(*p), c.balance);
         const i16 hand = evaluateHandWritten(*p);
@@ -150,7 +145,7 @@ TEST(EvalHandChecked, WholeEvaluations) {
         {"6k1/8/8/8/3q4/8/5PPP/6K1 w - - 0 1", X(-35, 38), bit(13) | bit(14) | bit(15), X(-839, -807), -812},
     };
     for (const auto& c : cases) {
-        EvalPosition p(c.fen);
+        TestPosition p(c.fen, true);
         u64 passed;
         if (c.passed) {  // the pawn term worked out too
             EXPECT_EQ(evalterms::pawnStructure(*p, &passed), c.pawns) << c.fen;
@@ -160,7 +155,7 @@ TEST(EvalHandChecked, WholeEvaluations) {
         EXPECT_EQ(evaluateHandWritten(*p), c.value) << c.fen;
     }
     // Without the king danger the queen case's middle game would be 68 higher.
-    EvalPosition p(cases[3].fen);
+    TestPosition p(cases[3].fen, true);
     Override<int> noDanger(kingDangerThreshold, kingDangerThreshold + 10000);
     EXPECT_EQ(evalterms::handWrittenTotal(*p), X(-839 + 68, -807 + 16));
 }
@@ -234,7 +229,7 @@ TEST(EvalTerms, ParameterUseCounts) {
         {"storm on the a-file", "1k6/8/8/8/8/8/P7/7K w - - 0 1", &kingPawnTable[0][0][6], -1, true},
     };
     for (const Case& c : cases) {
-        EvalPosition p(c.fen);
+        TestPosition p(c.fen, true);
         u64 passed;
         auto term = [&] { return c.pawnTerm ? evalterms::pawnStructure(*p, &passed) : evalterms::handWrittenTotal(*p); };
         const Score before = term();
@@ -247,7 +242,7 @@ TEST(EvalTerms, ParameterUseCounts) {
 // Black's push term is in it, Black's reads White's after.
 TEST(EvalKingDanger, PushTermOrderingBetweenTheColours) {
     const std::string whiteInDanger = "6k1/pp3ppp/8/8/3b4/5q2/5PPP/6K1 w - - 0 1";
-    EvalPosition p(whiteInDanger), q(flipFen(whiteInDanger));
+    TestPosition p(whiteInDanger, true), q(flipFen(whiteInDanger), true);
     auto values = [&](bool symmetric) {
         Override<bool> s(evalSymmetricPushTerms, symmetric);
         return std::pair{evaluateHandWritten(*p), evaluateHandWritten(*q)};
@@ -262,7 +257,7 @@ TEST(EvalKingDanger, PushTermOrderingBetweenTheColours) {
 // "evil" prints the evaluation from the side to move's view.
 TEST(EvalEvil, PrintsTheEvaluationOfTheRootPosition) {
     useBootstrapNetwork();
-    EvalPosition opened("rnbqkbnr/pp1ppppp/8/2p5/4P3/8/PPPP1PPP/RNBQKBNR w KQkq c6 0 2");
+    TestPosition opened("rnbqkbnr/pp1ppppp/8/2p5/4P3/8/PPPP1PPP/RNBQKBNR w KQkq c6 0 2", true);
     const std::pair<std::string, int> cases[] = {
         {"startpos moves e2e4 c7c5", evaluateNetwork(*opened, 0)},
         // Black to move: X(510, 572) - X(25, 17), (485 x 2 + 555 x 22) / 24 = 549.

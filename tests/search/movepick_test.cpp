@@ -16,20 +16,12 @@
 
 namespace {
 
-// A test position wired like a thread's.
-struct ThreadPosition {
-    TestPosition tp;
-    explicit ThreadPosition(const std::string& fen) : tp(fen) { tp.withThreadTables(); }
-    Position& pos() { return *tp; }
-    Move* listAt(int ply) { return tp.buffer.get() + ply * MAX_MOVES_PER_PLY; }
-};
-
 constexpr int SCRATCH_PLY = 100;
 
 // The moves at `ply` with their pieces, generated on a far ply so that `ply`
 // keeps its state: the legal list, or what the generators give the picker.
-std::vector<Move> generated(ThreadPosition& t, int ply, bool legal) {
-    Position& pos = t.pos();
+std::vector<Move> generated(TestPosition& t, int ply, bool legal) {
+    Position& pos = *t;
     PlyState& s = pos.plyStack[SCRATCH_PLY];
     const PlyState& st = pos.plyStack[ply];
     s.castlingRights = st.castlingRights;
@@ -128,8 +120,8 @@ bool checkPicker(Position& pos, int ply, Move hash, const std::vector<Move>& leg
 // ply 0 or after two moves inside the search stack (the second perhaps a
 // null move), with random histories and stored moves.
 TEST(MovePick, EveryLegalMoveExactlyOnce) {
-    ThreadPosition t(START_FEN);
-    Position& pos = t.pos();
+    TestPosition t(START_FEN, true);
+    Position& pos = *t;
     std::mt19937_64 rng(2024);
     fillRandom(&(*pos.followUpHistory)[0][0][0][0], sizeof(ContinuationHistory) / sizeof(i16), rng);
     fillRandom(&(*pos.counterMoveHistory)[0][0][0][0], sizeof(ContinuationHistory) / sizeof(i16), rng);
@@ -189,19 +181,11 @@ TEST(MovePick, EveryLegalMoveExactlyOnce) {
 // counter move and first killer; quiet moves tried before it lose; from
 // depth 19 on only the killers move.
 TEST(MovePick, QuietCutoffUpdates) {
-    ThreadPosition t(START_FEN);
-    Position& pos = t.pos();
+    TestPosition t(START_FEN, true);
+    Position& pos = *t;
     // 1. e4 e5 inside the search stack, so that both continuation tables
     // are selected at ply 2.
-    const char* opening[2] = {"e2e4", "e7e5"};
-    Move made[2];
-    for (int p = 0; p < 2; p++) {
-        made[p] = parseLegalMove(opening[p], p, pos);
-        pos.plyStack[p].currentMove = withPiece(made[p], pos.board[made[p].from]);
-        pos.plyStack[p + 1].moveListBegin = t.listAt(p + 1);
-        doMove(p, made[p], pos);
-        pos.plyStack[p + 1].inCheck = false;
-    }
+    const Move made[2] = {t.play("e2e4", 0), t.play("e7e5", 1)};
     PlyState& st = pos.plyStack[2];
     st.killer1 = st.killer2 = Move{};
     PieceToHistory* followUp = followUpTable(2, pos);

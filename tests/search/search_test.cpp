@@ -36,9 +36,8 @@ struct Searcher {
     TestPosition tp;
     bool savedSwitch = searchSelectivityOff;
 
-    explicit Searcher(const std::string& fen, bool selectivityOff = false) : tp(fen) {
+    explicit Searcher(const std::string& fen, bool selectivityOff = false) : tp(fen, true) {
         useBootstrapNetwork();
-        tp.withThreadTables();
         searchSelectivityOff = selectivityOff;
         stopSearch = ponderSearch = false;
         infiniteSearch = true;
@@ -79,18 +78,6 @@ struct Searcher {
     int search(int depth, int alpha = -SCORE_INFINITE, int beta = SCORE_INFINITE, int ply = 0) {
         prepare(ply);
         return alphaBeta(ply, depth, alpha, beta, pos());
-    }
-
-    // Makes a move given as text at `ply` as the search would.
-    void play(const std::string& text, int ply) {
-        Position& p = pos();
-        const Move m = parseLegalMove(text, ply, p);
-        EXPECT_FALSE(isNoMove(m)) << text;
-        p.plyStack[ply].currentMove = withPiece(m, p.board[m.from]);
-        doMove(ply, m, p);
-        p.plyStack[ply + 1].inCheck = isInCheck(p);
-        p.plyStack[ply + 1].moveListBegin = tp.buffer.get() + (ply + 1) * MAX_MOVES_PER_PLY;
-        p.plyStack[ply + 2].singularSubtree = 0;
     }
 };
 
@@ -279,11 +266,11 @@ TEST(Search, RepetitionDraws) {
         Position& pos = s.pos();
         // Nf3 Nf6 Ng1 Ng8 brings back the root at ply 4: not yet a draw.
         s.prepare(0);
-        for (int i = 0; i < 4; i++) s.play(shuffle[i], i);
+        for (int i = 0; i < 4; i++) s.tp.play(shuffle[i], i);
         EXPECT_FALSE(isRepetition(pos, 4));
         EXPECT_GT(alphaBeta(4, 2, -SCORE_INFINITE, SCORE_INFINITE, pos), 200);
         // Nf3 again repeats the position after the first Nf3: a draw.
-        s.play("g1f3", 4);
+        s.tp.play("g1f3", 4);
         const int v = alphaBeta(5, 3, -SCORE_INFINITE, SCORE_INFINITE, pos);
         EXPECT_EQ(v, off ? 0 : 2 * int(pos.searchNodes & 1) - 1);
     }
@@ -293,12 +280,9 @@ TEST(Search, RepetitionDraws) {
         Position& pos = s.pos();
         // The position after Nf3 occurs `earlier` times before the root.
         for (int round = 0; round < earlier; round++)
-            for (const char* m : shuffle) {
-                playRootMove(pos, parseLegalMove(m, 0, pos));
-                pos.plyStack[0].inCheck = false;
-            }
+            for (const char* m : shuffle) ASSERT_TRUE(playText(pos, m));
         s.prepare(0);
-        s.play("g1f3", 0);
+        s.tp.play("g1f3", 0);
         const int v = -alphaBeta(1, 2, -SCORE_INFINITE, SCORE_INFINITE, pos);
         EXPECT_TRUE(earlier == 1 ? v > 200 : v == 1 || v == -1) << earlier << " earlier occurrences: " << v;
     }

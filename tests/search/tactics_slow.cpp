@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "../uci/engine_session.h"
 #include "platform/clock.h"
-#include "test_util.h"
 
 namespace {
 
@@ -36,17 +36,13 @@ std::vector<Problem> readSuite(const std::string& path) {
 
 // Number of problems where the engine's move at `depth` is a best move.
 int solvedAt(const std::vector<Problem>& suite, int depth) {
-    EngineProcess engine;
-    engine.send("setoption name Hash value 16");
+    session::Engine engine;
     int solved = 0;
     for (const Problem& p : suite) {
         engine.send("ucinewgame");
         engine.send("position fen " + p.fen + " 0 1");
-        engine.send("go depth " + std::to_string(depth));
-        std::istringstream reply(engine.waitFor("bestmove", 600000).value_or(""));
-        std::string word, move;
-        reply >> word >> move;
-        EXPECT_EQ(word, "bestmove") << p.fen << ": no answer";
+        const session::Lines out = engine.search("go depth " + std::to_string(depth), 600000);
+        const std::string move = out.empty() ? "" : session::words(out.back()).at(1);
         for (const std::string& b : p.best) solved += move == b;
     }
     return solved;

@@ -30,7 +30,7 @@ std::string playOut(const std::string& fen, int strongSide, int maxPlies) {
         if (tables && (out.size() != 2 || session::infoFields(out[0]).at("depth") != "127" ||
                        session::infoFields(out[0]).at("pv") != best))
             return "not answered from the tables: " + out[0];
-        if (!session::playText(*board, best)) return "illegal move " + best;
+        if (!playText(*board, best)) return "illegal move " + best;
         moves += " " + best;
         keys.push_back(board->key);
         const std::string end = session::gameEnding(*board, keys);

@@ -43,8 +43,8 @@ protected:
     // Targets that the tables as they stand meet exactly at K.
     static void targetsFromEvaluation(double k) {
         for (TuningRecord& r : tuningRecords) {
-            TestPosition tp(r.fen);
-            const int e = evaluate(0, *tp.withThreadTables());
+            TestPosition tp(r.fen, true);
+            const int e = evaluate(0, *tp);
             r.target = 1.0 / (1.0 + std::exp(-k * (tp->sideToMove == WHITE ? e : -e) / 400.0));
         }
     }

@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "board/fen.h"
-#include "board/makemove.h"
 #include "board/movegen.h"
 #include "test_util.h"
 
@@ -62,16 +60,6 @@ inline Lines words(const std::string& line) {
     return out;
 }
 
-// Plays a move given as text; false (nothing played) when it is illegal.
-inline bool playText(Position& pos, const std::string& text) {
-    pos.plyStack[0].inCheck = isInCheck(pos);
-    const Move m = parseLegalMove(text, 0, pos);
-    if (isNoMove(m)) return false;
-    playRootMove(pos, m);
-    pos.plyStack[0].inCheck = isInCheck(pos);
-    return true;
-}
-
 // Checks "bestmove X [ponder Y]" against the position: X legal, Y legal
 // after X. Returns X ("" on failure).
 inline std::string checkBestMove(const std::string& fen, const std::string& line) {
@@ -102,25 +90,20 @@ inline Lines withPrefix(const Lines& lines, const std::string& prefix) {
     return found;
 }
 
-// Nothing but kings and at most one minor piece, or kings and bishops all
-// on squares of one colour: no sequence of moves can mate.
-inline bool deadPosition(const Position& p) {
-    if (p.pieces[WPAWN] | p.pieces[BPAWN] | p.pieces[WROOK] | p.pieces[BROOK] | p.pieces[WQUEEN] | p.pieces[BQUEEN])
-        return false;
-    const u64 knights = p.pieces[WKNIGHT] | p.pieces[BKNIGHT], bishops = p.pieces[WBISHOP] | p.pieces[BBISHOP];
-    if (popCount(knights | bishops) <= 1) return true;
-    constexpr u64 oneColour = 0xAA55AA55AA55AA55ULL;
-    return !knights && ((bishops & oneColour) == 0 || (bishops & ~oneColour) == 0);
-}
-
 // Why the game is over in this position ("" while it goes on); keys holds
 // the key of every position of the game so far, this one included.
-inline std::string gameEnding(Position& pos, const std::vector<u64>& keys) {
-    if (legalMoveTexts(pos).empty()) return isInCheck(pos) ? "checkmate" : "stalemate";
-    if (pos.rule50 >= 100) return "fifty-move rule";
-    if (std::count(keys.begin(), keys.end(), pos.key) >= 3) return "threefold repetition";
-    if (deadPosition(pos)) return "insufficient material";
-    return "";
+inline std::string gameEnding(Position& p, const std::vector<u64>& keys) {
+    if (legalMoveTexts(p).empty()) return isInCheck(p) ? "checkmate" : "stalemate";
+    if (p.rule50 >= 100) return "fifty-move rule";
+    if (std::count(keys.begin(), keys.end(), p.key) >= 3) return "threefold repetition";
+    // Insufficient material: kings and at most one minor piece, or kings and
+    // bishops all on squares of one colour.
+    if (p.pieces[WPAWN] | p.pieces[BPAWN] | p.pieces[WROOK] | p.pieces[BROOK] | p.pieces[WQUEEN] | p.pieces[BQUEEN])
+        return "";
+    const u64 knights = p.pieces[WKNIGHT] | p.pieces[BKNIGHT], bishops = p.pieces[WBISHOP] | p.pieces[BBISHOP];
+    constexpr u64 oneColour = 0xAA55AA55AA55AA55ULL;
+    const bool oneColourBishops = !knights && ((bishops & oneColour) == 0 || (bishops & ~oneColour) == 0);
+    return popCount(knights | bishops) <= 1 || oneColourBishops ? "insufficient material" : "";
 }
 
 }  // namespace session

@@ -49,9 +49,7 @@ TEST(SearchProtocol, InfoLinesFromDepthTenAndALegalBestMove) {
     const Lines pv = words(last["pv"]);
     ASSERT_FALSE(pv.empty());
     EXPECT_EQ(checkBestMove(ENDGAME, out.back()), pv[0]);
-    if (pv.size() > 1) {
-        EXPECT_EQ(out.back(), "bestmove " + pv[0] + " ponder " + pv[1]);
-    }
+    EXPECT_TRUE(pv.size() < 2 || out.back() == "bestmove " + pv[0] + " ponder " + pv[1]) << out.back();
 
     // Depth 6 ends below depth 10: the move alone, no info line.
     engine.send("position fen " + AFTER_E4);
