@@ -54,9 +54,45 @@ void clipModel(FloatModel& m) {
     clip(ModelLayout::outWeights, ModelLayout::outBias, OUTPUT_WEIGHT_LIMIT);
 }
 
+void setQuantAware(FloatModel& m, bool on) {
+    m.quantAware = on;
+    m.onGrid.assign(on ? ModelLayout::size : 0, 0.0f);
+    refreshGrid(m);
+}
+
+void refreshGrid(FloatModel& m) {
+    if (!m.quantAware) return;
+    auto grid = [&](size_t from, size_t to, float step) {
+        for (size_t i = from; i < to; i++) m.onGrid[i] = std::round(m.p[i] * step) / step;
+    };
+    grid(ModelLayout::ftBias, ModelLayout::l1Weights, FT_QUANT);
+    grid(ModelLayout::l1Weights, ModelLayout::l1Bias, HIDDEN_QUANT);
+    grid(ModelLayout::l1Bias, ModelLayout::l2Weights, HIDDEN_QUANT * FT_QUANT);
+    grid(ModelLayout::l2Weights, ModelLayout::l2Bias, HIDDEN_QUANT);
+    grid(ModelLayout::l2Bias, ModelLayout::outWeights, HIDDEN_QUANT * FT_QUANT);
+    grid(ModelLayout::outWeights, ModelLayout::outBias, OUTPUT_QUANT);
+    grid(ModelLayout::outBias, ModelLayout::size, OUTPUT_UNIT);
+}
+
 namespace {
 
 inline float clip01(float x) { return std::min(1.0f, std::max(0.0f, x)); }
+
+// An activation as the next layer sees it: clipped to [0, 1] and, in
+// quantisation-aware passes, rounded to the engine's 0..127.
+inline float activation(const FloatModel& m, float x) {
+    return m.quantAware ? std::round(clip01(x) * 127.0f) / 127.0f : clip01(x);
+}
+
+// The transformer outputs as the first layer reads them, side to move first.
+inline void firstLayerInputs(const FloatModel& m, const Activations& a, float* x) {
+    for (int i = 0; i < NET_INPUTS; i++) x[i] = activation(m, a.acc[i / NET_HALF][i % NET_HALF]);
+}
+
+alignas(64) const float ZERO_ROW[NET_HALF] = {};
+
+// The dense parameters the passes read (indexed like m.p).
+inline const float* denseParams(const FloatModel& m) { return m.quantAware ? m.onGrid.data() : m.p.data(); }
 
 // out[o] = bias[o] + sum_i w[o][i] x[i]
 template <int IN, int OUT>
@@ -73,7 +109,7 @@ void dense(const float* w, const float* bias, const float* x, float* out) {
 }  // namespace
 
 float modelForward(const FloatModel& m, const Sample& s, Activations& a) {
-    const float* p = m.p.data();
+    const float* p = denseParams(m);
     for (int side = 0; side < 2; side++) {
         const int perspective = side == 0 ? s.sideToMove : s.sideToMove ^ 1;
         float* __restrict acc = a.acc[side];
@@ -81,7 +117,11 @@ float modelForward(const FloatModel& m, const Sample& s, Activations& a) {
         for (int i = 0; i < s.count; i++) {
             const int f = s.features[perspective][i];
             const float* __restrict r2 = m.row(factorFeature(f));
-            if (m.kingRows) {
+            if (m.quantAware) {  // the exported row: the folded sum, rounded
+                const float* __restrict r1 = m.kingRows ? m.row(f) : ZERO_ROW;
+#pragma omp simd
+                for (int j = 0; j < NET_HALF; j++) acc[j] += std::round((r1[j] + r2[j]) * FT_QUANT) / FT_QUANT;
+            } else if (m.kingRows) {
                 const float* __restrict r1 = m.row(f);
 #pragma omp simd
                 for (int j = 0; j < NET_HALF; j++) acc[j] += r1[j] + r2[j];
@@ -92,11 +132,11 @@ float modelForward(const FloatModel& m, const Sample& s, Activations& a) {
         }
     }
     alignas(64) float x[NET_INPUTS];
-    for (int j = 0; j < NET_HALF; j++) x[j] = clip01(a.acc[0][j]), x[NET_HALF + j] = clip01(a.acc[1][j]);
+    firstLayerInputs(m, a, x);
     dense<NET_INPUTS, NET_L1>(p + ModelLayout::l1Weights, p + ModelLayout::l1Bias, x, a.z1);
-    for (int j = 0; j < NET_L1; j++) a.h1[j] = clip01(a.z1[j]);
+    for (int j = 0; j < NET_L1; j++) a.h1[j] = activation(m, a.z1[j]);
     dense<NET_L1, NET_L2>(p + ModelLayout::l2Weights, p + ModelLayout::l2Bias, a.h1, a.z2);
-    for (int j = 0; j < NET_L2; j++) a.h2[j] = clip01(a.z2[j]);
+    for (int j = 0; j < NET_L2; j++) a.h2[j] = activation(m, a.z2[j]);
     float y = p[ModelLayout::outBias];
     for (int j = 0; j < NET_L2; j++) y += p[ModelLayout::outWeights + j] * a.h2[j];
     a.y = y;
@@ -105,7 +145,7 @@ float modelForward(const FloatModel& m, const Sample& s, Activations& a) {
 
 void modelBackward(const FloatModel& m, const Sample& s, const Activations& a, float gradScore, DenseGradients& dense,
               float* gradAcc) {
-    const float* p = m.p.data();
+    const float* p = denseParams(m);
     const float gy = gradScore * s.scale;
     dense.at(ModelLayout::outBias) += gy;
     alignas(64) float g2[NET_L2], g1[NET_L1];
@@ -128,7 +168,7 @@ void modelBackward(const FloatModel& m, const Sample& s, const Activations& a, f
         if (!(a.z1[j] > 0.0f && a.z1[j] < 1.0f)) g1[j] = 0.0f;
 
     alignas(64) float x[NET_INPUTS];
-    for (int j = 0; j < NET_HALF; j++) x[j] = clip01(a.acc[0][j]), x[NET_HALF + j] = clip01(a.acc[1][j]);
+    firstLayerInputs(m, a, x);
     std::fill(gradAcc, gradAcc + NET_INPUTS, 0.0f);
     for (int o = 0; o < NET_L1; o++) {
         const float g = g1[o];

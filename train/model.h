@@ -53,6 +53,13 @@ struct FloatModel {
     // the model is then a king-independent 768-input network, which learns
     // from far fewer positions (and twice as fast).
     bool kingRows = true;
+    // Quantisation-aware training: the passes read the dense parameters from
+    // `onGrid`, a copy rounded to the engine's integer steps (refreshGrid),
+    // and round the activations as the engine does, while the gradients
+    // update the float parameters (straight through the rounding). The model
+    // then learns the network the engine will run, not a float neighbour.
+    bool quantAware = false;
+    std::vector<float> onGrid;
     float* row(int feature) { return p.data() + size_t(feature) * NET_HALF; }
     const float* row(int feature) const { return p.data() + size_t(feature) * NET_HALF; }
 };
@@ -75,6 +82,10 @@ inline int factorFeature(int feature) { return NET_FEATURES + feature % FACTOR_F
 void initModel(FloatModel& m, u64 seed);
 // Clamps the hidden and output weights to their integer ranges.
 void clipModel(FloatModel& m);
+// Switches quantisation-aware passes on or off, and brings `onGrid` up to
+// date with the float parameters (call after every update while on).
+void setQuantAware(FloatModel& m, bool on);
+void refreshGrid(FloatModel& m);
 
 // Activations of one sample, kept for the backward pass.
 struct Activations {

@@ -224,6 +224,7 @@ bool runTraining(const TrainConfig& c, std::ostream& log) {
             }
         m.kingRows = false;
     }
+    setQuantAware(m, c.quantAware);
 
     const int threads = c.threads;
     const size_t batchSize = size_t(c.batch);
@@ -335,6 +336,7 @@ bool runTraining(const TrainConfig& c, std::ostream& log) {
             });
             touchedRows.clear();
             clipModel(m);
+            refreshGrid(m);
         }
         const double seconds = std::max(1e-3, double(nowMs() - start) / 1000.0);
         const double vloss = validationLoss(m, valid, scale, c.wdl, threads);

@@ -25,6 +25,7 @@ struct TrainConfig {
     double weightDecay = 1e-5;
     long long maxSamples = 0;       // 0: all
     bool kingRows = true;           // false: train the shared piece-square rows only
+    bool quantAware = false;        // passes on the engine's integer grid (see FloatModel)
 };
 
 // Appends the records of a file or of every *.bin file of a directory.

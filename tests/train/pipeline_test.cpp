@@ -74,8 +74,10 @@ TEST(Pipeline, ExportedNetworkEvaluatesLikeTheModel) {
     std::string error;
     ASSERT_TRUE(quantize(m, *net, &error)) << error;
 
+    FloatModel onGrid = m;  // the same weights in quantisation-aware passes
+    setQuantAware(onGrid, true);
     std::mt19937_64 rng(9);
-    double totalDiff = 0;
+    double totalDiff = 0, gridDiff = 0;
     int n = 0;
     for (int game = 0; game < 30; game++) {
         TestPosition p(START_FEN);
@@ -85,9 +87,11 @@ TEST(Pipeline, ExportedNetworkEvaluatesLikeTheModel) {
         ASSERT_EQ(int(evaluateNetwork(*p, 0)), integerForward(*net, s)) << positionToFen(*p);
         Activations a;
         totalDiff += std::abs(modelForward(m, s, a) - float(integerForward(*net, s)));
+        gridDiff += std::abs(modelForward(onGrid, s, a) - float(integerForward(*net, s)));
         n++;
     }
     EXPECT_LT(totalDiff / n, 8.0);
+    EXPECT_LT(gridDiff / n, 1.0) << "plain passes: " << totalDiff / n;
 
     m.row(100)[3] = 300.0f;  // beyond int16 after scaling
     EXPECT_FALSE(exportNetwork(m, dir / "bad.nnue", {}, log));
