@@ -81,7 +81,7 @@ inline float clip01(float x) { return std::min(1.0f, std::max(0.0f, x)); }
 // An activation as the next layer sees it: clipped to [0, 1] and, in
 // quantisation-aware passes, rounded to the engine's 0..127.
 inline float activation(const FloatModel& m, float x) {
-    return m.quantAware ? std::round(clip01(x) * 127.0f) / 127.0f : clip01(x);
+    return m.quantAware ? std::nearbyint(clip01(x) * 127.0f) * (1.0f / 127.0f) : clip01(x);
 }
 
 // The transformer outputs as the first layer reads them, side to move first.
@@ -120,7 +120,8 @@ float modelForward(const FloatModel& m, const Sample& s, Activations& a) {
             if (m.quantAware) {  // the exported row: the folded sum, rounded
                 const float* __restrict r1 = m.kingRows ? m.row(f) : ZERO_ROW;
 #pragma omp simd
-                for (int j = 0; j < NET_HALF; j++) acc[j] += std::round((r1[j] + r2[j]) * FT_QUANT) / FT_QUANT;
+                for (int j = 0; j < NET_HALF; j++)
+                    acc[j] += std::nearbyint((r1[j] + r2[j]) * FT_QUANT) * (1.0f / FT_QUANT);
             } else if (m.kingRows) {
                 const float* __restrict r1 = m.row(f);
 #pragma omp simd
