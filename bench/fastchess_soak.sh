@@ -15,9 +15,9 @@
 # Environment: GAMES_PER_PART (250), CONCURRENCY (nproc / 2), TC (2+0.02),
 #   SYZYGY (../shared/data/syzygy), BOOK (noob_3moves.epd), BOOK960
 #   (chess960.epd), OUT (soak-<date>), PARTS (the parts to play, default
-#   "standard-t1 standard-t2 chess960-t1 chess960-t2"). fastchess itself has no pondering
-#   ("go ponder"/"ponderhit"); Ponder on only changes the time budget here,
-#   and the protocol stress test covers the ponder commands.
+#   all four). fastchess itself has no pondering ("go ponder"/"ponderhit");
+#   Ponder on only changes the time budget here, and the protocol stress
+#   test covers the ponder commands.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,6 +32,7 @@ syzygy=${SYZYGY:-$data/syzygy}
 book=${BOOK:-$data/books/noob_3moves.epd}
 book960=${BOOK960:-$data/books/chess960.epd}
 out=${OUT:-soak-$(date +%Y%m%d-%H%M%S)}
+parts=" ${PARTS:-standard-t1 standard-t2 chess960-t1 chess960-t2} "
 
 for f in "$fastchess" "$velmora"; do
   [ -x "$f" ] || { echo "not executable: $f (usage: $0 [fastchess] [velmora] [ethereal])" >&2; exit 2; }
@@ -41,7 +42,7 @@ mkdir -p "$out"
 
 part() {  # name, variant, book, threads, ponder, concurrency
   local name=$1 variant=$2 openings=$3 threads=$4 ponder=$5 games_at_once=$6
-  [[ " ${PARTS:-standard-t1 standard-t2 chess960-t1 chess960-t2} " == *" $name "* ]] || return 0
+  [[ $parts == *" $name "* ]] || return 0
   echo "=== $name: $variant, Threads $threads, Ponder $ponder, $games_at_once at a time"
   "$fastchess" \
     -engine cmd="$velmora" name=Velmora option.Threads="$threads" option.Ponder="$ponder" \
