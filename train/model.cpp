@@ -8,13 +8,28 @@
 #include "eval/weights.h"
 #include "train/engine_setup.h"
 
-void makeSample(const TrainingRecord& r, Sample& s) {
+int kingBucketSquare(int sq) {
+    const int file = sq & 7, rank = sq >> 3;
+    return (rank == 0 ? 0 : rank < 3 ? 8 : 24) + (file < 3 ? 0 : file < 5 ? 3 : 5);
+}
+
+void spreadBucketRows(FloatModel& m) {
+    for (int k = 0; k < 64; k++)
+        if (const int first = kingBucketSquare(k); first != k)
+            std::copy_n(m.row(first * FACTOR_FEATURES), size_t(FACTOR_FEATURES) * NET_HALF, m.row(k * FACTOR_FEATURES));
+}
+
+void makeSample(const TrainingRecord& r, Sample& s, bool kingBuckets) {
     int king[2] = {0, 0}, pawns = 0, phase = 0;
     forEachPiece(r, [&](int piece, int sq) {
         if (pieceType(piece) == KING_T) king[pieceColour(piece)] = sq;
         pawns += pieceType(piece) == PAWN_T;
         phase += phaseWeight[pieceType(piece)];
     });
+    if (kingBuckets) {  // Black's king is bucketed as Black sees it
+        king[WHITE] = kingBucketSquare(king[WHITE]);
+        king[BLACK] = kingBucketSquare(king[BLACK] ^ 56) ^ 56;
+    }
     int n = 0;
     forEachPiece(r, [&](int piece, int sq) {
         if (n >= MAX_PIECES) return;

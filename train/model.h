@@ -53,6 +53,12 @@ struct FloatModel {
     // the model is then a king-independent 768-input network, which learns
     // from far fewer positions (and twice as fast).
     bool kingRows = true;
+    // King buckets: every king square of a bucket reads the king-relative
+    // rows of the bucket's first square (kingBucketSquare), so nine sets of
+    // rows learn from the positions that 64 would share. spreadBucketRows
+    // copies them over the whole bucket, which makes the model an ordinary
+    // per-square one for export.
+    bool kingBuckets = false;
     // Quantisation-aware training: the passes read the dense parameters from
     // `onGrid`, a copy rounded to the engine's integer steps (refreshGrid),
     // and round the activations as the engine does, while the gradients
@@ -75,7 +81,12 @@ struct Sample {
     float scale;   // centipawns per unit of y: factor x 16129 / 24576
 };
 
-void makeSample(const TrainingRecord& r, Sample& s);
+// With `kingBuckets`, the king-relative features use each king's bucket square.
+void makeSample(const TrainingRecord& r, Sample& s, bool kingBuckets = false);
+// The first square of the king bucket of `sq`, both seen from the same side:
+// files a-c, d-e and f-h, crossed with the first rank, ranks 2-3 and the rest.
+int kingBucketSquare(int sq);
+void spreadBucketRows(FloatModel& m);
 inline int factorFeature(int feature) { return NET_FEATURES + feature % FACTOR_FEATURES; }
 
 // Random initial weights (king-relative rows zero).

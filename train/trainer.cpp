@@ -37,7 +37,7 @@ namespace {
 [[noreturn]] void usage() {
     std::cerr << "usage: velmora_train train --data PATH... --out DIR [--epochs N] [--batch N] [--lr X]\n"
                  "           [--lr-end X] [--wdl X] [--scale K] [--threads N] [--validation X] [--seed N]\n"
-                 "           [--init MODEL] [--weight-decay X] [--max-samples N] [--no-king-rows]\n"
+                 "           [--init MODEL] [--weight-decay X] [--max-samples N] [--no-king-rows | --king-buckets]\n"
                  "           [--quant-aware]\n"
                  "       velmora_train export --model FILE --out NET [--data PATH...]\n"
                  "PATH is a record file or a directory of *.bin record files.\n";
@@ -89,6 +89,7 @@ Args parseArgs(int argc, char** argv) {
         else if (k == "--weight-decay") c.weightDecay = real();
         else if (k == "--max-samples") c.maxSamples = (long long)real();
         else if (k == "--no-king-rows") c.kingRows = false;
+        else if (k == "--king-buckets") c.kingBuckets = true;
         else if (k == "--quant-aware") c.quantAware = true;
         else usage();
     }

@@ -128,7 +128,7 @@ double validationLoss(const FloatModel& m, const std::vector<TrainingRecord>& re
         Sample s;
         auto a = std::make_unique<Activations>();
         for (size_t i = size_t(t); i < records.size(); i += size_t(threads)) {
-            makeSample(records[i], s);
+            makeSample(records[i], s, m.kingBuckets);
             const double p = sigmoid(modelForward(m, s, *a) / scale);
             const double target = (1 - wdl) * sigmoid(records[i].score / scale) + wdl * resultValue(records[i]);
             sums[size_t(t)] += (p - target) * (p - target);
@@ -224,6 +224,7 @@ bool runTraining(const TrainConfig& c, std::ostream& log) {
             }
         m.kingRows = false;
     }
+    m.kingBuckets = c.kingRows && c.kingBuckets;
     setQuantAware(m, c.quantAware);
 
     const int threads = c.threads;
@@ -261,7 +262,7 @@ bool runTraining(const TrainConfig& c, std::ostream& log) {
                 for (size_t i = size_t(t); i < n; i += size_t(threads)) {
                     const TrainingRecord& r = train[order[first + i]];
                     Sample& s = batch.samples[i];
-                    makeSample(r, s);
+                    makeSample(r, s, m.kingBuckets);
                     const double p = sigmoid(modelForward(m, s, *a) / scale);
                     const double target = (1 - c.wdl) * sigmoid(r.score / scale) + c.wdl * resultValue(r);
                     loss += (p - target) * (p - target);
@@ -346,6 +347,7 @@ bool runTraining(const TrainConfig& c, std::ostream& log) {
                       (unsigned long long)(epoch + 1), epochLoss / double(order.size()), vloss,
                       double(order.size()) / seconds, seconds);
         log << text << std::endl;
+        if (m.kingBuckets) spreadBucketRows(m);
         if (!saveFloats(checkpoint, {&m.p, &opt.m, &opt.v}, opt.step, epoch + 1) ||
             !saveFloats(c.out + "/model.bin", {&m.p}, opt.step, epoch + 1)) {
             log << "cannot write the checkpoint in " << c.out << "\n";

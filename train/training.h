@@ -25,6 +25,7 @@ struct TrainConfig {
     double weightDecay = 1e-5;
     long long maxSamples = 0;       // 0: all
     bool kingRows = true;           // false: train the shared piece-square rows only
+    bool kingBuckets = false;       // king-relative rows per king bucket, not per square
     bool quantAware = false;        // passes on the engine's integer grid (see FloatModel)
 };
 

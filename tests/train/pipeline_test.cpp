@@ -96,3 +96,33 @@ TEST(Pipeline, ExportedNetworkEvaluatesLikeTheModel) {
     m.row(100)[3] = 300.0f;  // beyond int16 after scaling
     EXPECT_FALSE(exportNetwork(m, dir / "bad.nnue", {}, log));
 }
+
+// Bucketed king rows: after the spread, the per-square model evaluates every
+// position as the bucketed one did, for both kings (Black's bucket mirrored).
+TEST(Pipeline, KingBucketsSpreadToEveryKingSquare) {
+    initEngineForTests();
+    FloatModel m;
+    initModel(m, 12);
+    SplitMix noise(6);
+    for (int f = 0; f < NET_FEATURES; f++)
+        for (int j = 0; j < NET_HALF; j++) m.row(f)[j] = float(noise.unit() * 0.04 - 0.02);
+    FloatModel spread = m;
+    spreadBucketRows(spread);
+
+    std::mt19937_64 rng(3);
+    int kingsOffBucketSquare = 0;
+    for (int game = 0; game < 40; game++) {
+        TestPosition p("r3k2r/pppq1ppp/2n2n2/3pp3/3PP3/2N2N2/PPPQ1PPP/R3K2R w KQkq - 0 1");
+        playRandomMoves(*p, 2 * game, rng);
+        Sample bucketed, plain;
+        const TrainingRecord r = packRecord(*p, 0, 0);
+        makeSample(r, bucketed, true);
+        makeSample(r, plain);
+        for (int side : {WHITE, BLACK})
+            kingsOffBucketSquare += bucketed.features[side][0] != plain.features[side][0];
+        Activations a;
+        const float before = modelForward(m, bucketed, a);
+        EXPECT_FLOAT_EQ(before, modelForward(spread, plain, a)) << positionToFen(*p);
+    }
+    EXPECT_GT(kingsOffBucketSquare, 20);
+}
