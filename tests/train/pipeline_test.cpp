@@ -57,15 +57,20 @@ TEST(Pipeline, GeneratorResumesExactlyAndStopsCleanly) {
     }
 }
 
+// Small random values in every king-relative row (initModel leaves them zero).
+static void fillKingRows(FloatModel& m, u64 seed) {
+    SplitMix noise(seed);
+    for (int f = 0; f < NET_FEATURES; f++)
+        for (int j = 0; j < NET_HALF; j++) m.row(f)[j] = float(noise.unit() * 0.04 - 0.02);
+}
+
 // The engine reading the exported file prints exactly what the exporter's
 // integer pass computes, and the float model is close to both.
 TEST(Pipeline, ExportedNetworkEvaluatesLikeTheModel) {
     initEngineForTests();
     FloatModel m;
     initModel(m, 11);
-    SplitMix noise(5);
-    for (int f = 0; f < NET_FEATURES; f++)  // both kinds of rows non-zero: the fold must add them
-        for (int j = 0; j < NET_HALF; j++) m.row(f)[j] = float(noise.unit() * 0.04 - 0.02);
+    fillKingRows(m, 5);  // both kinds of rows non-zero: the fold must add them
     TempDir dir;
     std::ostringstream log;
     ASSERT_TRUE(exportNetwork(m, dir / "net.nnue", {}, log)) << log.str();
@@ -103,9 +108,7 @@ TEST(Pipeline, KingBucketsSpreadToEveryKingSquare) {
     initEngineForTests();
     FloatModel m;
     initModel(m, 12);
-    SplitMix noise(6);
-    for (int f = 0; f < NET_FEATURES; f++)
-        for (int j = 0; j < NET_HALF; j++) m.row(f)[j] = float(noise.unit() * 0.04 - 0.02);
+    fillKingRows(m, 6);
     FloatModel spread = m;
     spreadBucketRows(spread);
 
