@@ -441,29 +441,38 @@ void clearEvalCaches(EvalCaches& caches) { std::memset(&caches, 0, sizeof caches
 
 bool networkEvaluates(const Position& pos) { return std::abs(mgScore(materialBalance(pos))) < handWrittenBalance; }
 
-i16 evaluateHandWritten(Position& pos) {
-    const int v = handWritten(pos, materialBalance(pos));
-    return i16(pos.sideToMove == WHITE ? v : -v);
-}
-
 #ifdef VELMORA_HANDWRITTEN_EVERYWHERE
 bool handWrittenEverywhere = true;
 #else
 bool handWrittenEverywhere = false;
 #endif
 
+namespace {
+
+bool handWrittenAnswers(Score balance) {
+    return std::abs(mgScore(balance)) >= handWrittenBalance || !netLoaded || handWrittenEverywhere;
+}
+
+i16 sideToMoveHandWritten(Position& pos, Score balance) {
+    const int white = handWritten(pos, balance);
+    return i16(pos.sideToMove == WHITE ? white : -white);
+}
+
+}  // namespace
+
+i16 evaluateHandWritten(Position& pos) { return sideToMoveHandWritten(pos, materialBalance(pos)); }
+
+i16 evaluateWithNetworkScore(Position& pos, i16 networkScore) {
+    const Score balance = materialBalance(pos);
+    return handWrittenAnswers(balance) ? sideToMoveHandWritten(pos, balance) : networkScore;
+}
+
 i16 evaluate(int ply, Position& pos) {
     EvalCacheEntry& entry = pos.evalCache[pos.key & (EVAL_CACHE_ENTRIES - 1)];
     if (entry.key == pos.key) return i16(pos.sideToMove == WHITE ? entry.score : -entry.score);
 
     const Score balance = materialBalance(pos);
-    i16 v;
-    if (std::abs(mgScore(balance)) >= handWrittenBalance || !netLoaded || handWrittenEverywhere) {
-        const int white = handWritten(pos, balance);
-        v = i16(pos.sideToMove == WHITE ? white : -white);
-    } else {
-        v = evaluateNetwork(pos, ply);
-    }
+    const i16 v = handWrittenAnswers(balance) ? sideToMoveHandWritten(pos, balance) : evaluateNetwork(pos, ply);
     entry.key = pos.key;
     entry.score = i16(pos.sideToMove == WHITE ? v : -v);
     return v;

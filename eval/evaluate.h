@@ -48,6 +48,13 @@ i16 evaluate(int ply, Position& pos);
 // material-plus-placement balance is below handWrittenBalance).
 bool networkEvaluates(const Position& pos);
 
+// evaluate() for a position whose network score (side to move's view) is
+// already known: the same choice between the network and the hand-written
+// evaluation, without the network pass and without the evaluation cache. The
+// tuner keeps each position's network score, which the tuned tables never
+// change.
+i16 evaluateWithNetworkScore(Position& pos, i16 networkScore);
+
 // The hand-written evaluation alone, side-to-move relative. It uses (and
 // fills) the pawn cache, not the evaluation cache.
 i16 evaluateHandWritten(Position& pos);

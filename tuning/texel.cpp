@@ -50,7 +50,7 @@ int middleGameBalance(const Position& pos) {
 // ---------------------------------------------------------------------------
 // Records.
 
-TuningRecord makeTuningRecord(const Position& pos, const std::string& fen, double target) {
+TuningRecord makeTuningRecord(Position& pos, const std::string& fen, double target) {
     TuningRecord r;
     r.fen = fen;
     std::memcpy(r.board, pos.board, sizeof r.board);
@@ -62,6 +62,8 @@ TuningRecord makeTuningRecord(const Position& pos, const std::string& fen, doubl
     r.epSquare = pos.plyStack[0].epSquare;
     r.inCheck = pos.plyStack[0].inCheck;
     r.target = target;
+    pos.accumulators[0].computed = 0;
+    r.networkScore = netLoaded ? evaluateNetwork(pos, 0) : 0;
     return r;
 }
 
@@ -221,7 +223,7 @@ void texelWorker::computeError() {
     for (size_t i = first; i < last; i++) {
         const TuningRecord& r = tuningRecords[i];
         restoreTuningRecord(r, pos);
-        int e = evaluate(0, pos);
+        int e = evaluateWithNetworkScore(pos, r.networkScore);
         if (pos.sideToMove == BLACK) e = -e;
         const double p = 1.0 / (std::exp(-texelK * e / 400.0) + 1.0);
         sum += (r.target - p) * (r.target - p);
@@ -408,9 +410,25 @@ void printTables() {
 // ---------------------------------------------------------------------------
 // The command.
 
+namespace {
+
+// Records kept from an earlier run may have been scored by another network.
+void refreshNetworkScores(size_t count) {
+    if (count == 0 || !netLoaded) return;
+    auto scratch = std::make_unique<Position>();
+    std::memset(static_cast<void*>(scratch.get()), 0, sizeof(Position));
+    for (size_t i = 0; i < count; i++) {
+        restoreTuningRecord(tuningRecords[i], *scratch);
+        tuningRecords[i].networkScore = evaluateNetwork(*scratch, 0);
+    }
+}
+
+}  // namespace
+
 void texelCommand(int workerCount, bool withTables) {
     initTables();
     ttInit();
+    const size_t earlier = tuningRecords.size();
     const TuningLoad load = loadTuningFile("lichess-good.epd");
     if (!load.opened) {
         write("There seems to be a problem with the tuning file. tuning not executed\n");
@@ -425,6 +443,7 @@ void texelCommand(int workerCount, bool withTables) {
                       : "info string no tuning positions: the targets need a network");
         return;
     }
+    refreshNetworkScores(earlier);
     setTexelWorkerCount(workerCount);
     say("Starting texel tuning....");
     clearTuningParameters();

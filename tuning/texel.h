@@ -35,6 +35,9 @@ struct TuningRecord {
     i8 epSquare;
     u8 inCheck;
     double target;  // the network's win probability for White
+    // The network's evaluation, side to move's view. The tuned tables never
+    // change it, so the error passes do not run the network again.
+    i16 networkScore;
 };
 
 extern std::vector<TuningRecord> tuningRecords;
@@ -82,7 +85,7 @@ struct TuningLoad {
 TuningLoad loadTuningFile(const std::string& path);
 
 // The record snapshot of a set-up position, and the way back.
-TuningRecord makeTuningRecord(const Position& pos, const std::string& fen, double target);
+TuningRecord makeTuningRecord(Position& pos, const std::string& fen, double target);
 void restoreTuningRecord(const TuningRecord& record, Position& pos);
 
 class texelWorker : public worker {

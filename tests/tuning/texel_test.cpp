@@ -2,6 +2,7 @@
 // search, the local search, the printed tables read back, and the command.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -101,6 +102,11 @@ TEST_F(Tuner, LoadingKeepsWhiteRelativeNetworkTargetsAndSkipsBadLines) {
 
 TEST_F(Tuner, KSearchFindsTheScaleOfTheTargets) {
     ASSERT_EQ(loadTuningFile(testData("lichess-good.epd")).kept, 22u);
+    // The error passes reuse each record's network score: a zero error below
+    // needs network-evaluated records among them.
+    const auto networkRecords = std::count_if(tuningRecords.begin(), tuningRecords.end(),
+                                              [](const TuningRecord& r) { return networkEvaluates(*TestPosition(r.fen)); });
+    EXPECT_GT(networkRecords, 10);
     setTexelWorkerCount(3);
     // 2.7 lies beyond the first round's range 0..2: the range must follow.
     for (const double k : {0.35, 1.2345, 2.7}) {
