@@ -7,7 +7,7 @@
 // by default, from random games out of the start position. They are written
 // as a tuning file, loaded with the bootstrap network's targets, and the
 // error pass is timed; the share of records the network evaluates is printed
-// too, since it drives the cost.
+// too: those cost only the balance, the others a full hand-written evaluation.
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
