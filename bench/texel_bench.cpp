@@ -95,9 +95,10 @@ int main(int argc, char** argv) {
             byNetwork += networkEvaluates(*pos);
         }
     }
-    std::printf("%zu positions: %zu kept (%.1f%% evaluated by the network), %zu not kept, %zu skipped; load %.2f s\n",
+    std::printf("%zu positions: %zu kept (%.2f%% evaluated by the network, %zu by the hand-written evaluation), "
+                "%zu not kept, %zu skipped; load %.2f s\n",
                 fens.size(), load.kept, 100.0 * double(byNetwork) / double(std::max<size_t>(1, load.kept)),
-                load.notKept, load.skipped, loadSeconds);
+                load.kept - byNetwork, load.notKept, load.skipped, loadSeconds);
     if (tuningRecords.empty()) return 1;
 
     for (const int workerCount : {1, 2}) {
