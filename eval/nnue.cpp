@@ -409,7 +409,7 @@ i32 rawOutputScalar(Position& pos, int ply) {
 
 i16 evaluateScalar(Position& pos, int ply) {
     if (!active) return 0;
-    return toScore(scaleOutput(pos, rawOutputScalar(pos, ply)));
+    return networkScore(pos, rawOutputScalar(pos, ply));
 }
 
 #if defined(__AVX2__)
@@ -418,11 +418,13 @@ void computeAccumulatorAvx2(Position& pos, int ply) { updateAccumulator<Avx2Rows
 i16 evaluateAvx2(Position& pos, int ply) {
     if (!active) return 0;
     computeAccumulatorAvx2(pos, ply);
-    return toScore(scaleOutput(pos, forwardAvx2(pos, ply)));
+    return networkScore(pos, forwardAvx2(pos, ply));
 }
 #endif
 
 }  // namespace nnue
+
+i16 networkScore(const Position& pos, i32 rawOutput) { return toScore(nnue::scaleOutput(pos, rawOutput)); }
 
 #if defined(__AVX2__)
 void computeAccumulator(Position& pos, int ply) { nnue::computeAccumulatorAvx2(pos, ply); }

@@ -84,6 +84,8 @@ void computeAccumulator(Position& pos, int ply);
 i16 evaluateNetwork(Position& pos, int ply);
 // The network's last-layer output before that scaling (side to move).
 i32 networkRawOutput(Position& pos, int ply);
+// What evaluateNetwork gives for a raw output of this position.
+i16 networkScore(const Position& pos, i32 rawOutput);
 
 // The two implementations, for tests and benchmarks.
 namespace nnue {

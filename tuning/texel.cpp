@@ -50,7 +50,7 @@ int middleGameBalance(const Position& pos) {
 // ---------------------------------------------------------------------------
 // Records.
 
-TuningRecord makeTuningRecord(Position& pos, const std::string& fen, double target) {
+TuningRecord makeTuningRecord(const Position& pos, const std::string& fen, double target, i16 networkScore) {
     TuningRecord r;
     r.fen = fen;
     std::memcpy(r.board, pos.board, sizeof r.board);
@@ -62,8 +62,7 @@ TuningRecord makeTuningRecord(Position& pos, const std::string& fen, double targ
     r.epSquare = pos.plyStack[0].epSquare;
     r.inCheck = pos.plyStack[0].inCheck;
     r.target = target;
-    pos.accumulators[0].computed = 0;
-    r.networkScore = netLoaded ? evaluateNetwork(pos, 0) : 0;
+    r.networkScore = networkScore;
     return r;
 }
 
@@ -116,13 +115,14 @@ TuningLoad loadTuningFile(const std::string& path) {
             continue;
         }
         pos.accumulators[0].computed = 0;
-        int n = networkRawOutput(pos, 0) / NETWORK_TARGET_DIVISOR;
+        const i32 raw = networkRawOutput(pos, 0);
+        int n = raw / NETWORK_TARGET_DIVISOR;
         if (pos.sideToMove == BLACK) n = -n;
         if (n == NO_TARGET) {
             result.notKept++;
             continue;
         }
-        tuningRecords.push_back(makeTuningRecord(pos, fen, logistic(texelK, n)));
+        tuningRecords.push_back(makeTuningRecord(pos, fen, logistic(texelK, n), networkScore(pos, raw)));
         result.kept++;
     }
     return result;

@@ -85,7 +85,7 @@ struct TuningLoad {
 TuningLoad loadTuningFile(const std::string& path);
 
 // The record snapshot of a set-up position, and the way back.
-TuningRecord makeTuningRecord(Position& pos, const std::string& fen, double target);
+TuningRecord makeTuningRecord(const Position& pos, const std::string& fen, double target, i16 networkScore);
 void restoreTuningRecord(const TuningRecord& record, Position& pos);
 
 class texelWorker : public worker {

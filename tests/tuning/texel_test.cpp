@@ -124,7 +124,7 @@ TEST_F(Tuner, LocalSearchUndoesAPlantedChange) {
                             "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/1NBQKBNR b Kkq - 0 1"}) {
         TestPosition tp(fen);
         ASSERT_FALSE(networkEvaluates(*tp)) << fen;
-        tuningRecords.push_back(makeTuningRecord(*tp, fen, 0.0));
+        tuningRecords.push_back(makeTuningRecord(*tp, fen, 0.0, 0));  // no network score: hand-evaluated
     }
     Score* rookRank = &pieceSquareScore[ROOK_T][56];
     const std::pair<TuningParameter, Score> cases[] = {  // the parameter, the change planted into its rook entry
