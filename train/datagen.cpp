@@ -9,6 +9,11 @@
 // sequence, so a run that stops and resumes writes what one uninterrupted run
 // would. SIGINT/SIGTERM end every worker between two moves: the unfinished
 // game is dropped, nothing torn is left behind.
+//
+// With --tuning-band a worker also writes OUT/part-i.band: the positions of
+// the same games that the hand-written evaluation answers and the Texel
+// tuner loads (the network's records never include them). They are records
+// like the others; "velmora_data texel" turns them into a tuning file.
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -36,6 +41,7 @@
 #include "search/tt.h"
 #include "train/engine_setup.h"
 #include "train/record.h"
+#include "tuning/texel.h"
 
 namespace {
 
@@ -60,11 +66,12 @@ struct Options {
     int drawScore = 10;
     int drawPlies = 8;
     int maxPlies = 600;
+    bool tuningBand = false;
 };
 
 // Counters each worker updates in shared memory, read by the parent.
 struct Progress {
-    std::atomic<long long> games, positions, whiteWins, draws, blackWins, rejectedOpenings, searches, nodes;
+    std::atomic<long long> games, positions, bandPositions, whiteWins, draws, blackWins, rejectedOpenings, searches, nodes;
 };
 
 volatile std::sig_atomic_t stopRequested = 0;
@@ -74,9 +81,10 @@ void onSignal(int) { stopRequested = 1; }
     std::cerr << "usage: velmora_datagen --out DIR [--net FILE | --hce] [--workers N] [--games N]\n"
                  "         [--positions N] [--seed N] [--soft-nodes N] [--hard-nodes N] [--depth-floor N]\n"
                  "         [--random-plies N] [--frc-share X] [--opening-limit CP] [--unkept-share X]\n"
-                 "         [--syzygy DIRS]\n"
+                 "         [--syzygy DIRS] [--tuning-band]\n"
                  "  --net FILE   label with the network (the normal case)\n"
-                 "  --hce        label with the hand-written evaluation everywhere (default without --net)\n";
+                 "  --hce        label with the hand-written evaluation everywhere (default without --net)\n"
+                 "  --tuning-band  also write the positions the Texel tuner fits to OUT/part-N.band\n";
     std::exit(2);
 }
 
@@ -113,6 +121,7 @@ Options parseOptions(int argc, char** argv) {
         else if (a == "--frc-share") o.frcShare = std::atof(value().c_str());
         else if (a == "--opening-limit") o.openingLimit = int(number());
         else if (a == "--unkept-share") o.unkeptShare = std::atof(value().c_str());
+        else if (a == "--tuning-band") o.tuningBand = true;
         else usage();
     }
     if (o.out.empty() || o.workers < 1 || o.hardNodes < o.softNodes || !(o.unkeptShare > 0 && o.unkeptShare <= 1))
@@ -163,7 +172,9 @@ bool playOpening(const Options& o, SplitMix& rng) {
 
 // Result of a finished game from White's view: 1, 0, -1. Positions are
 // written with results from their side to move's view.
-int playGame(const Options& o, SplitMix& rng, Progress& progress, std::vector<TrainingRecord>& kept) {
+// `band` (may be null) receives the positions for the tuner.
+int playGame(const Options& o, SplitMix& rng, Progress& progress, std::vector<TrainingRecord>& kept,
+             std::vector<TrainingRecord>* band) {
     while (!playOpening(o, rng)) {
         progress.rejectedOpenings++;
         if (stopRequested) return 2;
@@ -171,6 +182,7 @@ int playGame(const Options& o, SplitMix& rng, Progress& progress, std::vector<Tr
     ttClear();
     clearHistories();
     kept.clear();
+    if (band) band->clear();
     int winRun = 0, drawRun = 0, result = 2;  // 2: not decided yet
     for (int ply = 0; result == 2; ply++) {
         if (stopRequested) return 2;
@@ -207,8 +219,12 @@ int playGame(const Options& o, SplitMix& rng, Progress& progress, std::vector<Tr
             break;
         }
         const int white = us == WHITE ? r.score : -r.score;
-        if (keepable && r.depth > 0 && !isCaptureOrPromotion(r.move) && std::abs(r.score) < MATE_IN_MAX)
-            kept.push_back(packRecord(gamePos, r.score, gamePos.gamePly));
+        if (r.depth > 0 && !isCaptureOrPromotion(r.move) && std::abs(r.score) < MATE_IN_MAX) {
+            if (keepable)
+                kept.push_back(packRecord(gamePos, r.score, gamePos.gamePly));
+            else if (band && !gamePos.plyStack[0].inCheck && tuningLoadKeeps(gamePos))
+                band->push_back(packRecord(gamePos, r.score, gamePos.gamePly));
+        }
 
         // Adjudication on the search's own verdicts.
         winRun = std::abs(white) >= o.winScore && (winRun == 0 || (white > 0) == (winRun > 0))
@@ -226,12 +242,15 @@ int playGame(const Options& o, SplitMix& rng, Progress& progress, std::vector<Tr
         play(r.move);
     }
     for (TrainingRecord& rec : kept) rec.result = i8(rec.sideToMove == WHITE ? result : -result);
+    if (band)
+        for (TrainingRecord& rec : *band) rec.result = i8(rec.sideToMove == WHITE ? result : -result);
     return result;
 }
 
 struct PartState {
     u64 seed = 0;
     long long games = 0, records = 0;
+    long long bandRecords = 0;  // absent from the files of runs without --tuning-band
 };
 
 std::string partPath(const Options& o, int index, const char* ext) {
@@ -240,14 +259,16 @@ std::string partPath(const Options& o, int index, const char* ext) {
 
 bool readState(const std::string& path, PartState& s) {
     std::ifstream in(path);
-    return bool(in >> s.seed >> s.games >> s.records);
+    if (!(in >> s.seed >> s.games >> s.records)) return false;
+    if (!(in >> s.bandRecords)) s.bandRecords = 0;
+    return true;
 }
 
 bool writeState(const std::string& path, const PartState& s) {
     const std::string tmp = path + ".tmp";
     {
         std::ofstream out(tmp, std::ios::trunc);
-        out << s.seed << " " << s.games << " " << s.records << "\n";
+        out << s.seed << " " << s.games << " " << s.records << " " << s.bandRecords << "\n";
         if (!out.flush()) return false;
     }
     return std::rename(tmp.c_str(), path.c_str()) == 0;
@@ -260,52 +281,64 @@ int runWorker(const Options& o, int index, Progress& progress) {
     if (!setUpEngine(setup)) return 1;
 
     const std::string data = partPath(o, index, ".bin"), statePath = partPath(o, index, ".state");
+    const std::string bandData = partPath(o, index, ".band");
+    // Cuts a file back to what the state file says it holds.
+    auto cutBack = [](const std::string& path, long long records) {
+        const long long have = countRecords(path);
+        if (have < 0 && records == 0) return true;
+        if (have < records || !truncateRecords(path, records)) {
+            std::cerr << path << " is shorter than its state file says\n";
+            return false;
+        }
+        return true;
+    };
     PartState state;
     if (readState(statePath, state)) {
         if (state.seed != o.seed) {
             std::cerr << statePath << " was written with seed " << state.seed << ", not " << o.seed << "\n";
             return 1;
         }
-        if (countRecords(data) < state.records || !truncateRecords(data, state.records)) {
-            std::cerr << data << " is shorter than its state file says\n";
-            return 1;
-        }
     } else {
+        state = PartState{};
         state.seed = o.seed;
-        if (countRecords(data) > 0 && !truncateRecords(data, 0)) return 1;
     }
+    if (!cutBack(data, state.records) || !cutBack(bandData, state.bandRecords)) return 1;
 
-    std::vector<TrainingRecord> kept;
+    std::vector<TrainingRecord> kept, band;
     kept.reserve(1024);
+    band.reserve(1024);
     while (!stopRequested && (o.games == 0 || state.games < o.games) &&
            (o.positions == 0 || progress.positions.load() < o.positions)) {
         // Game g of worker i has its own stream: the sequence does not depend
         // on how the run was split into sessions.
         SplitMix rng(o.seed * 0x9E3779B97F4A7C15ull ^ (u64(index) << 48) ^ u64(state.games));
         rng.next();
-        const int result = playGame(o, rng, progress, kept);
+        const int result = playGame(o, rng, progress, kept, o.tuningBand ? &band : nullptr);
         if (result == 2) break;  // stopped
-        if (!appendRecords(data, kept)) {
-            std::cerr << "cannot write " << data << ": " << std::strerror(errno) << "\n";
-            return 1;
-        }
+        for (const auto& [path, records] : {std::pair(&data, &kept), std::pair(&bandData, &band)})
+            if (!appendRecords(*path, *records)) {
+                std::cerr << "cannot write " << *path << ": " << std::strerror(errno) << "\n";
+                return 1;
+            }
         state.games++;
         state.records += (long long)kept.size();
+        if (o.tuningBand) state.bandRecords += (long long)band.size();
         if (!writeState(statePath, state)) {
             std::cerr << "cannot write " << statePath << "\n";
             return 1;
         }
         progress.games++;
         progress.positions += (long long)kept.size();
+        if (o.tuningBand) progress.bandPositions += (long long)band.size();
         (result > 0 ? progress.whiteWins : result < 0 ? progress.blackWins : progress.draws)++;
     }
     return 0;
 }
 
 void report(const Progress* p, int workers, i64 startMs, long long startPositions) {
-    long long games = 0, positions = 0, ww = 0, d = 0, bw = 0, rejected = 0, searches = 0, nodes = 0;
+    long long games = 0, positions = 0, band = 0, ww = 0, d = 0, bw = 0, rejected = 0, searches = 0, nodes = 0;
     for (int i = 0; i < workers; i++) {
-        games += p[i].games, positions += p[i].positions, rejected += p[i].rejectedOpenings;
+        games += p[i].games, positions += p[i].positions, band += p[i].bandPositions, rejected += p[i].rejectedOpenings;
         searches += p[i].searches, nodes += p[i].nodes;
         ww += p[i].whiteWins, d += p[i].draws, bw += p[i].blackWins;
     }
@@ -313,9 +346,9 @@ void report(const Progress* p, int workers, i64 startMs, long long startPosition
     char line[256];
     std::snprintf(line, sizeof line,
                   "positions %lld (+%lld, %.0f/s)  games %lld  white %lld draw %lld black %lld  openings rejected %lld"
-                  "  nodes/search %.0f",
+                  "  nodes/search %.0f  band %lld",
                   startPositions + positions, positions, double(positions) / seconds, games, ww, d, bw, rejected,
-                  double(nodes) / double(std::max(1LL, searches)));
+                  double(nodes) / double(std::max(1LL, searches)), band);
     std::cerr << line << std::endl;
 }
 

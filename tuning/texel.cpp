@@ -47,6 +47,8 @@ int middleGameBalance(const Position& pos) {
 
 }  // namespace
 
+bool tuningLoadKeeps(const Position& pos) { return std::abs(middleGameBalance(pos)) < LOAD_BALANCE_LIMIT; }
+
 // ---------------------------------------------------------------------------
 // Records.
 
@@ -110,7 +112,7 @@ TuningLoad loadTuningFile(const std::string& path) {
             result.skipped++;
             continue;
         }
-        if (!netLoaded || std::abs(middleGameBalance(pos)) >= LOAD_BALANCE_LIMIT) {
+        if (!netLoaded || !tuningLoadKeeps(pos)) {
             result.notKept++;
             continue;
         }

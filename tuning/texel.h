@@ -80,6 +80,10 @@ struct TuningLoad {
     size_t skipped = 0;   // no c9 or result token, or a FEN the engine refuses
 };
 
+// Whether a load with a network keeps the position: its middle-game
+// material-plus-placement balance is under the load limit.
+bool tuningLoadKeeps(const Position& pos);
+
 // Appends the positions of a tuning file ("FEN c9 result" lines) to
 // tuningRecords with the network's targets at the current texelK.
 TuningLoad loadTuningFile(const std::string& path);

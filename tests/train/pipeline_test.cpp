@@ -7,12 +7,14 @@
 
 #include "board/fen.h"
 #include "board/movegen.h"
+#include "eval/evaluate.h"
 #include "eval/nnue.h"
 #include "test_util.h"
 #include "train/engine_setup.h"
 #include "train/model.h"
 #include "train/train_test_util.h"
 #include "train/training.h"
+#include "tuning/texel.h"
 
 TEST(Pipeline, RecordsKeepTheBoardAndSideToMove) {
     initEngineForTests();
@@ -30,15 +32,18 @@ TEST(Pipeline, RecordsKeepTheBoardAndSideToMove) {
 }
 
 // A run stopped after one game and resumed writes exactly what one run
-// writes; a signal leaves whole games; records obey the generator's filters.
+// writes; a signal leaves whole games; records obey the generator's filters,
+// and the tuner's band holds only what the network's records leave out.
 TEST(Pipeline, GeneratorResumesExactlyAndStopsCleanly) {
     TempDir dir;
-    ASSERT_EQ(0, datagen(dir / "once", {"--games", "2"}));
-    ASSERT_EQ(0, datagen(dir / "twice", {"--games", "1"}));
-    ASSERT_EQ(0, datagen(dir / "twice", {"--games", "2"}));
-    const auto once = dir.read("once/part-0.bin");
-    ASSERT_GT(once.size(), 0u);
-    EXPECT_EQ(once, dir.read("twice/part-0.bin"));
+    ASSERT_EQ(0, datagen(dir / "once", {"--games", "3", "--tuning-band"}));
+    ASSERT_EQ(0, datagen(dir / "twice", {"--games", "1", "--tuning-band"}));
+    ASSERT_EQ(0, datagen(dir / "twice", {"--games", "3", "--tuning-band"}));
+    for (const char* part : {"part-0.bin", "part-0.band"}) {
+        const auto once = dir.read(std::string("once/") + part);
+        ASSERT_GT(once.size(), 0u) << part;
+        EXPECT_EQ(once, dir.read(std::string("twice/") + part)) << part;
+    }
 
     datagen(dir / "stopped", {}, true);
     std::ifstream state(dir / "stopped/part-0.state");
@@ -54,6 +59,14 @@ TEST(Pipeline, GeneratorResumesExactlyAndStopsCleanly) {
         EXPECT_FALSE(isInCheck(*p));
         EXPECT_LT(std::abs(r.score), 31872);
         EXPECT_TRUE(r.result >= -1 && r.result <= 1);
+        EXPECT_TRUE(networkEvaluates(*p));
+    }
+    written.clear();
+    ASSERT_TRUE(readRecords(dir / "once/part-0.band", written));
+    for (const TrainingRecord& r : written) {
+        TestPosition p(recordToFen(r));
+        EXPECT_FALSE(isInCheck(*p) || networkEvaluates(*p)) << recordToFen(r);
+        EXPECT_TRUE(tuningLoadKeeps(*p)) << recordToFen(r);
     }
 }
 
