@@ -62,8 +62,9 @@ constexpr int TUNING_STEPS[5] = {1, 2, 3, 5, 9};
 extern std::vector<TuningParameter> tuningParameters;
 extern int tuningParameterCount;
 
-// Adds the piece values and the piece-square tables to the registry, each in
-// both halves (middle game through the whole value, end game separately).
+// Adds the end-game halves of the piece values and the piece-square tables
+// to the registry (the middle-game halves decide the hand-over to the
+// network, which would make the fit degenerate).
 void registerEvaluationTables();
 void clearTuningParameters();
 void addTuningParameter(const TuningParameter& parameter);
