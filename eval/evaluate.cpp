@@ -439,7 +439,9 @@ void attachEvalCaches(Position& pos, EvalCaches& caches) {
 
 void clearEvalCaches(EvalCaches& caches) { std::memset(&caches, 0, sizeof caches); }
 
-bool networkEvaluates(const Position& pos) { return std::abs(mgScore(materialBalance(pos))) < handWrittenBalance; }
+int middleGameBalance(const Position& pos) { return mgScore(materialBalance(pos)); }
+
+bool networkEvaluates(const Position& pos) { return std::abs(middleGameBalance(pos)) < handWrittenBalance; }
 
 #ifdef VELMORA_HANDWRITTEN_EVERYWHERE
 bool handWrittenEverywhere = true;

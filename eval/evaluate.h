@@ -44,8 +44,12 @@ void clearEvalCaches(EvalCaches& caches);
 // Without a loaded network the hand-written evaluation answers everywhere.
 i16 evaluate(int ply, Position& pos);
 
+// The middle-game part of the material-plus-placement balance, White's view:
+// what decides between the network and the hand-written evaluation.
+int middleGameBalance(const Position& pos);
+
 // Whether evaluate() hands the position to the network (the middle-game
-// material-plus-placement balance is below handWrittenBalance).
+// balance is below handWrittenBalance).
 bool networkEvaluates(const Position& pos);
 
 // evaluate() for a position whose network score (side to move's view) is

@@ -241,9 +241,9 @@ int playGame(const Options& o, SplitMix& rng, Progress& progress, std::vector<Tr
         }
         play(r.move);
     }
-    for (TrainingRecord& rec : kept) rec.result = i8(rec.sideToMove == WHITE ? result : -result);
-    if (band)
-        for (TrainingRecord& rec : *band) rec.result = i8(rec.sideToMove == WHITE ? result : -result);
+    for (std::vector<TrainingRecord>* written : {&kept, band})
+        if (written)
+            for (TrainingRecord& rec : *written) rec.result = i8(rec.sideToMove == WHITE ? result : -result);
     return result;
 }
 
@@ -322,14 +322,14 @@ int runWorker(const Options& o, int index, Progress& progress) {
             }
         state.games++;
         state.records += (long long)kept.size();
-        if (o.tuningBand) state.bandRecords += (long long)band.size();
+        state.bandRecords += (long long)band.size();  // empty without --tuning-band
         if (!writeState(statePath, state)) {
             std::cerr << "cannot write " << statePath << "\n";
             return 1;
         }
         progress.games++;
         progress.positions += (long long)kept.size();
-        if (o.tuningBand) progress.bandPositions += (long long)band.size();
+        progress.bandPositions += (long long)band.size();
         (result > 0 ? progress.whiteWins : result < 0 ? progress.blackWins : progress.draws)++;
     }
     return 0;

@@ -41,10 +41,6 @@ std::string number(double v) {
     return out.str();
 }
 
-int middleGameBalance(const Position& pos) {
-    return mgScore(pos.material[WHITE] - pos.material[BLACK] + pos.psq[WHITE] - pos.psq[BLACK]);
-}
-
 }  // namespace
 
 bool tuningLoadKeeps(const Position& pos) { return std::abs(middleGameBalance(pos)) < LOAD_BALANCE_LIMIT; }
@@ -384,20 +380,14 @@ void appendParameter(std::string& out, const TuningParameter& p) {
 }  // namespace
 
 std::string tableText() {
-    // A table registered twice (once per half of its pairs) prints once, and
-    // a run of piece-square rows ends with the brace the rows leave open.
-    std::vector<const TuningParameter*> shown;
-    for (const TuningParameter& p : tuningParameters) {
-        bool seen = false;
-        for (const TuningParameter* q : shown) seen = seen || (q->values == p.values && q->count == p.count);
-        if (!seen) shown.push_back(&p);
-    }
+    // A run of piece-square rows ends with the brace the rows leave open.
+    const std::vector<TuningParameter>& shown = tuningParameters;
     std::string out;
     bool open = false;
     for (size_t i = 0; i < shown.size(); i++) {
-        appendParameter(out, *shown[i]);
-        open = shown[i]->kind == 10 || (open && shown[i]->kind == 11);
-        if (open && (i + 1 == shown.size() || shown[i + 1]->kind != 11)) {
+        appendParameter(out, shown[i]);
+        open = shown[i].kind == 10 || (open && shown[i].kind == 11);
+        if (open && (i + 1 == shown.size() || shown[i + 1].kind != 11)) {
             out += "};\n";
             open = false;
         }

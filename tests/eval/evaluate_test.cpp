@@ -31,10 +31,6 @@ std::string flipFen(const std::string& fen) {
     return flipped + (side == "w" ? " b " : " w ") + castling + " " + ep + " " + halfMove + " " + fullMove;
 }
 
-int middleGameBalance(const Position& pos) {
-    return mgScore(pos.material[WHITE] - pos.material[BLACK] + pos.psq[WHITE] - pos.psq[BLACK]);
-}
-
 // FENs along random games from the start position (fixed seed).
 std::vector<std::string> randomGamePositions(int games, int plies, u64 seed) {
     std::mt19937_64 rng(seed);

@@ -166,14 +166,14 @@ TEST_F(Tuner, RegisteredTablesNeverMoveTheHandOver) {
         TestPosition tp(fen);
         ASSERT_FALSE(networkEvaluates(*tp)) << fen;
         tuningRecords.push_back(makeTuningRecord(*tp, fen, 0.5, 0));
-        balances.push_back(mgScore(tp->material[WHITE] - tp->material[BLACK] + tp->psq[WHITE] - tp->psq[BLACK]));
+        balances.push_back(middleGameBalance(*tp));
     }
     registerEvaluationTables();
     setTexelWorkerCount(2);
     localSearch();
     for (size_t i = 0; i < tuningRecords.size(); i++) {
         TestPosition tp(tuningRecords[i].fen);
-        EXPECT_EQ(mgScore(tp->material[WHITE] - tp->material[BLACK] + tp->psq[WHITE] - tp->psq[BLACK]), balances[i]);
+        EXPECT_EQ(middleGameBalance(*tp), balances[i]);
     }
 }
 
