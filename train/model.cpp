@@ -263,6 +263,23 @@ bool quantize(const FloatModel& m, NetworkParameters& out, std::string* error) {
     return true;
 }
 
+void dequantize(const NetworkParameters& net, FloatModel& m) {
+    std::fill(m.p.begin(), m.p.end(), 0.0f);
+    float* p = m.p.data();
+    for (int j = 0; j < NET_HALF; j++) p[ModelLayout::ftBias + j] = net.ftBias[j] / FT_QUANT;
+    for (size_t i = 0; i < size_t(NET_FEATURES) * NET_HALF; i++) p[ModelLayout::ftWeights + i] = net.ftWeights[i] / FT_QUANT;
+    // quantize adds half a step to the hidden biases (the engine's shift floors).
+    const auto hidden = [&](size_t wAt, size_t bAt, int count, int biases, const i8* w, const i32* b) {
+        for (int i = 0; i < count; i++) p[wAt + i] = w[i] / HIDDEN_QUANT;
+        for (int i = 0; i < biases; i++)
+            p[bAt + i] = float((double(b[i]) - HIDDEN_QUANT / 2) / (double(HIDDEN_QUANT) * FT_QUANT));
+    };
+    hidden(ModelLayout::l1Weights, ModelLayout::l1Bias, NET_L1 * NET_INPUTS, NET_L1, net.l1Weights, net.l1Bias);
+    hidden(ModelLayout::l2Weights, ModelLayout::l2Bias, NET_L2 * NET_L1, NET_L2, net.l2Weights, net.l2Bias);
+    for (int i = 0; i < NET_L2; i++) p[ModelLayout::outWeights + i] = net.outWeights[i] / OUTPUT_QUANT;
+    p[ModelLayout::outBias] = float(double(net.outBias) / OUTPUT_UNIT);
+}
+
 int integerForward(const NetworkParameters& net, const Sample& s) {
     u8 x[NET_INPUTS];
     for (int side = 0; side < 2; side++) {

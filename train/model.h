@@ -127,6 +127,11 @@ bool quantize(const FloatModel& m, NetworkParameters& out, std::string* error);
 // sample (not through the engine's accumulators): the score the engine
 // must print for that position.
 int integerForward(const NetworkParameters& net, const Sample& s);
+// The inverse of quantize: a model whose quantisation gives `net` back
+// exactly, so that a shipped network (whose float model may be long gone)
+// can be trained on. The shared rows stay zero: every king square's row
+// holds its own folded weights.
+void dequantize(const NetworkParameters& net, FloatModel& m);
 
 // Model files: the flat parameters (and optionally the optimiser's moments).
 bool saveFloats(const std::string& path, const std::vector<const std::vector<float>*>& arrays, u64 step,

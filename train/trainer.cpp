@@ -3,6 +3,7 @@
 //
 //   velmora_train train --data PATH... --out DIR [options]
 //   velmora_train export --model FILE --out NET [--data PATH...]
+//   velmora_train import --net NET --out FILE
 //
 // Training keeps every record in memory, holds out whole games for
 // validation, shuffles every epoch and runs AdamW with a cosine learning
@@ -40,6 +41,7 @@ namespace {
                  "           [--init MODEL] [--weight-decay X] [--max-samples N] [--no-king-rows | --king-buckets]\n"
                  "           [--quant-aware]\n"
                  "       velmora_train export --model FILE --out NET [--data PATH...]\n"
+                 "       velmora_train import --net NET --out FILE\n"
                  "PATH is a record file or a directory of *.bin record files.\n";
     std::exit(2);
 }
@@ -48,6 +50,7 @@ struct Args {
     std::string command;
     TrainConfig config;
     std::string model;
+    std::string net;
 };
 
 Args parseArgs(int argc, char** argv) {
@@ -76,6 +79,7 @@ Args parseArgs(int argc, char** argv) {
             while (i + 1 < argc && argv[i + 1][0] != '-') c.data.push_back(argv[++i]);
         } else if (k == "--out") c.out = value();
         else if (k == "--model") a.model = value();
+        else if (k == "--net") a.net = value();
         else if (k == "--epochs") c.epochs = int(real());
         else if (k == "--batch") c.batch = int(real());
         else if (k == "--lr") c.lr = real();
@@ -116,6 +120,23 @@ int main(int argc, char** argv) {
         for (const std::string& path : a.config.data) loadRecordPath(path, records, std::cerr);
         if (records.size() > 20000) records.resize(20000);
         return exportNetwork(m, a.config.out, records, std::cerr) ? 0 : 1;
+    }
+    if (a.command == "import") {
+        // A network file back into a model, to train on from it (--init).
+        if (a.net.empty()) usage();
+        std::string error;
+        if (!loadNetworkFile(a.net, &error)) {
+            std::cerr << "cannot read network " << a.net << ": " << error << "\n";
+            return 1;
+        }
+        FloatModel m;
+        dequantize(*currentNetwork(), m);
+        if (!saveFloats(a.config.out, {&m.p}, 0, 0)) {
+            std::cerr << "cannot write " << a.config.out << "\n";
+            return 1;
+        }
+        std::cerr << "imported " << a.net << " into " << a.config.out << "\n";
+        return 0;
     }
     usage();
 }

@@ -111,6 +111,13 @@ TEST(Pipeline, ExportedNetworkEvaluatesLikeTheModel) {
     EXPECT_LT(totalDiff / n, 8.0);
     EXPECT_LT(gridDiff / n, 1.0) << "plain passes: " << totalDiff / n;
 
+    // A network read back into a model quantises to the same file again.
+    FloatModel imported;
+    dequantize(*net, imported);
+    auto again = std::make_unique<NetworkParameters>();
+    ASSERT_TRUE(quantize(imported, *again, &error)) << error;
+    EXPECT_EQ(std::memcmp(net.get(), again.get(), sizeof(NetworkParameters)), 0);
+
     m.row(100)[3] = 300.0f;  // beyond int16 after scaling
     EXPECT_FALSE(exportNetwork(m, dir / "bad.nnue", {}, log));
 }
