@@ -19,10 +19,23 @@ void spreadBucketRows(FloatModel& m) {
             std::copy_n(m.row(first * FACTOR_FEATURES), size_t(FACTOR_FEATURES) * NET_HALF, m.row(k * FACTOR_FEATURES));
 }
 
-void makeSample(const TrainingRecord& r, Sample& s, bool kingBuckets) {
+bool mirrorable(const TrainingRecord& r) {
+    u64 kings[2] = {0, 0}, rooks[2] = {0, 0};
+    forEachPiece(r, [&](int piece, int sq) {
+        if (pieceType(piece) == KING_T) kings[pieceColour(piece)] |= 1ull << sq;
+        if (pieceType(piece) == ROOK_T) rooks[pieceColour(piece)] |= 1ull << sq;
+    });
+    constexpr u64 firstRank[2] = {0xFFull, 0xFFull << 56};
+    for (int c : {WHITE, BLACK})
+        if ((kings[c] & firstRank[c]) && (rooks[c] & firstRank[c])) return false;
+    return true;
+}
+
+void makeSample(const TrainingRecord& r, Sample& s, bool kingBuckets, bool mirror) {
+    const int flip = mirror ? 7 : 0;
     int king[2] = {0, 0}, pawns = 0, phase = 0;
     forEachPiece(r, [&](int piece, int sq) {
-        if (pieceType(piece) == KING_T) king[pieceColour(piece)] = sq;
+        if (pieceType(piece) == KING_T) king[pieceColour(piece)] = sq ^ flip;
         pawns += pieceType(piece) == PAWN_T;
         phase += phaseWeight[pieceType(piece)];
     });
@@ -33,8 +46,8 @@ void makeSample(const TrainingRecord& r, Sample& s, bool kingBuckets) {
     int n = 0;
     forEachPiece(r, [&](int piece, int sq) {
         if (n >= MAX_PIECES) return;
-        s.features[WHITE][n] = u16(featureIndex(WHITE, king[WHITE], piece, sq));
-        s.features[BLACK][n] = u16(featureIndex(BLACK, king[BLACK], piece, sq));
+        s.features[WHITE][n] = u16(featureIndex(WHITE, king[WHITE], piece, sq ^ flip));
+        s.features[BLACK][n] = u16(featureIndex(BLACK, king[BLACK], piece, sq ^ flip));
         n++;
     });
     s.count = u8(n);

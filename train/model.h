@@ -82,7 +82,13 @@ struct Sample {
 };
 
 // With `kingBuckets`, the king-relative features use each king's bucket square.
-void makeSample(const TrainingRecord& r, Sample& s, bool kingBuckets = false);
+// With `mirror`, the sample is the record's position with files a and h
+// exchanged, which scores the same when nobody can castle (`mirrorable`).
+void makeSample(const TrainingRecord& r, Sample& s, bool kingBuckets = false, bool mirror = false);
+// Whether a record's position surely has no castling right. Records keep no
+// castling rights, so a side whose king stands on its first rank beside an own
+// rook there counts as able to castle (in Chess960 too).
+bool mirrorable(const TrainingRecord& r);
 // The first square of the king bucket of `sq`, both seen from the same side:
 // files a-c, d-e and f-h, crossed with the first rank, ranks 2-3 and the rest.
 int kingBucketSquare(int sq);

@@ -39,7 +39,7 @@ namespace {
     std::cerr << "usage: velmora_train train --data PATH... --out DIR [--epochs N] [--batch N] [--lr X]\n"
                  "           [--lr-end X] [--wdl X] [--scale K] [--threads N] [--validation X] [--seed N]\n"
                  "           [--init MODEL] [--weight-decay X] [--max-samples N] [--no-king-rows | --king-buckets]\n"
-                 "           [--quant-aware]\n"
+                 "           [--quant-aware] [--mirror]\n"
                  "       velmora_train export --model FILE --out NET [--data PATH...]\n"
                  "       velmora_train import --net NET --out FILE\n"
                  "PATH is a record file or a directory of *.bin record files.\n";
@@ -95,6 +95,7 @@ Args parseArgs(int argc, char** argv) {
         else if (k == "--no-king-rows") c.kingRows = false;
         else if (k == "--king-buckets") c.kingBuckets = true;
         else if (k == "--quant-aware") c.quantAware = true;
+        else if (k == "--mirror") c.mirror = true;
         else usage();
     }
     if (c.out.empty() || c.batch < 1 || c.threads < 1 || c.epochs < 0) usage();

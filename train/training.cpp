@@ -262,7 +262,10 @@ bool runTraining(const TrainConfig& c, std::ostream& log) {
                 for (size_t i = size_t(t); i < n; i += size_t(threads)) {
                     const TrainingRecord& r = train[order[first + i]];
                     Sample& s = batch.samples[i];
-                    makeSample(r, s, m.kingBuckets);
+                    // Mirroring a position is a new one with the same label; which half of them is
+                    // mirrored changes from epoch to epoch, at no cost in time.
+                    const bool mirror = c.mirror && (SplitMix(c.seed ^ (epoch << 40) ^ (first + i)).next() & 1) && mirrorable(r);
+                    makeSample(r, s, m.kingBuckets, mirror);
                     const double p = sigmoid(modelForward(m, s, *a) / scale);
                     const double target = (1 - c.wdl) * sigmoid(r.score / scale) + c.wdl * resultValue(r);
                     loss += (p - target) * (p - target);

@@ -27,6 +27,7 @@ struct TrainConfig {
     bool kingRows = true;           // false: train the shared piece-square rows only
     bool kingBuckets = false;       // king-relative rows per king bucket, not per square
     bool quantAware = false;        // passes on the engine's integer grid (see FloatModel)
+    bool mirror = false;            // each epoch, half the mirrorable positions file-mirrored
 };
 
 // Appends the records of a file or of every *.bin file of a directory.

@@ -1,6 +1,7 @@
 // The training pipeline: records, resumable generator runs, exact export.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -148,4 +149,46 @@ TEST(Pipeline, KingBucketsSpreadToEveryKingSquare) {
         EXPECT_FLOAT_EQ(before, modelForward(spread, plain, a)) << positionToFen(*p);
     }
     EXPECT_GT(kingsOffBucketSquare, 20);
+}
+
+// A mirrored sample is the sample of the position with files a and h
+// exchanged (the same features, king buckets included), and only positions
+// where nobody can castle are offered for it.
+TEST(Pipeline, MirroredSamplesAreTheMirroredPositions) {
+    initEngineForTests();
+    auto mirrorFen = [](const std::string& fen) {
+        std::istringstream in(fen);
+        std::string board, rest, rank, out;
+        in >> board;
+        std::getline(in, rest);
+        std::istringstream ranks(board);
+        while (std::getline(ranks, rank, '/')) {
+            if (!out.empty()) out += '/';
+            out.append(rank.rbegin(), rank.rend());
+        }
+        return out + rest;
+    };
+    auto sorted = [](const Sample& s, int side) {
+        std::vector<u16> f(s.features[side], s.features[side] + s.count);
+        std::sort(f.begin(), f.end());
+        return f;
+    };
+    std::mt19937_64 rng(5);
+    for (int game = 0; game < 20; game++) {
+        TestPosition p("1rb1k2r/pp1n1ppp/2p1pn2/q7/1bPP4/2N1PN2/PP1B1PPP/R2QKB1R b - - 0 1");
+        playRandomMoves(*p, game, rng);
+        const std::string fen = positionToFen(*p);
+        TestPosition q(mirrorFen(fen));
+        for (bool buckets : {false, true}) {
+            Sample mirrored, direct;
+            makeSample(packRecord(*p, 0, 0), mirrored, buckets, true);
+            makeSample(packRecord(*q, 0, 0), direct, buckets);
+            ASSERT_EQ(mirrored.count, direct.count);
+            EXPECT_EQ(mirrored.factor, direct.factor);
+            for (int side : {WHITE, BLACK}) EXPECT_EQ(sorted(mirrored, side), sorted(direct, side)) << fen;
+        }
+    }
+    EXPECT_FALSE(mirrorable(packRecord(*TestPosition(START_FEN), 0, 0)));
+    EXPECT_FALSE(mirrorable(packRecord(*TestPosition("4k3/8/8/8/8/8/8/4K2R w - - 0 1"), 0, 0)));
+    EXPECT_TRUE(mirrorable(packRecord(*TestPosition("4k3/8/8/8/8/8/7R/4K3 w - - 0 1"), 0, 0)));
 }
