@@ -6,7 +6,9 @@
 #include "board/types.h"
 
 inline constexpr const char* ENGINE_NAME = "Velmora 3.0";
-#if defined(__AVX2__)
+#if defined(__AVX512F__) && defined(__AVX512BW__)
+inline constexpr const char* BUILD_SUFFIX = " AVX512";
+#elif defined(__AVX2__)
 inline constexpr const char* BUILD_SUFFIX = " AVX2";
 #else
 inline constexpr const char* BUILD_SUFFIX = " generic";
