@@ -18,6 +18,10 @@ inline constexpr const char* DEFAULT_NET_FILE = "220321-307.nnue";
 
 extern std::string netFileName;
 
+// Set when the command line gave the one command to run: no search follows
+// it, so nothing gains from faulting in the pages of a hash table early.
+extern bool commandLineRun;
+
 // Banner, tables, hash table, network, start position.
 void startEngine();
 // Runs one command line. Returns false when the command was "quit".
