@@ -354,11 +354,13 @@ VNNI_TARGET inline void addGroupVnni(__m512i (&sum)[2], const u8* input, int g, 
 }
 
 // The sums of a layer over the groups marked in `groups`.
-AVX512_TARGET inline void denseAvx512(__m512i (&sum)[2], const u8* input, const u64 (&groups)[2], const i8 (*packed)[32][4]) {
+AVX512_TARGET inline void denseAvx512(__m512i (&sum)[2], const u8* input, const u64 (&groups)[2],
+                                      const i8 (*packed)[32][4]) {
     for (int word = 0; word < 2; word++)
         for (u64 m = groups[word]; m;) addGroup512(sum, input, 64 * word + popLsb(m), packed);
 }
-VNNI_TARGET inline void denseVnni(__m512i (&sum)[2], const u8* input, const u64 (&groups)[2], const i8 (*packed)[32][4]) {
+VNNI_TARGET inline void denseVnni(__m512i (&sum)[2], const u8* input, const u64 (&groups)[2],
+                                  const i8 (*packed)[32][4]) {
     for (int word = 0; word < 2; word++)
         for (u64 m = groups[word]; m;) addGroupVnni(sum, input, 64 * word + popLsb(m), packed);
 }

@@ -166,9 +166,11 @@ TEST(Network, IncrementalAccumulatorEqualsTheSumAndAvx2EqualsScalar) {
 // processor has the instructions.
 TEST(Network, Avx512EqualsScalar) {
 #if defined(VELMORA_AVX512_CODE)
-    if (!nnue::cpuHasAvx512()) GTEST_SKIP() << "this processor has no AVX-512 (F, BW): the AVX-512 network code is not checked";
+    if (!nnue::cpuHasAvx512())
+        GTEST_SKIP() << "this processor has no AVX-512 (F, BW): the AVX-512 network code is not checked";
     EXPECT_GT(compareAlongRandomLines(nnue::computeAccumulatorAvx512, {nnue::evaluateAvx512}), 2500);
-    if (!nnue::cpuHasAvx512Vnni()) GTEST_SKIP() << "this processor has AVX-512 without VNNI: the VNNI layers are not checked";
+    if (!nnue::cpuHasAvx512Vnni())
+        GTEST_SKIP() << "this processor has AVX-512 without VNNI: the VNNI layers are not checked";
     EXPECT_GT(compareAlongRandomLines(nnue::computeAccumulatorAvx512, {nnue::evaluateAvx512Vnni}), 2500);
 #else
     GTEST_SKIP() << "this build has no AVX-512 network code";
