@@ -1,6 +1,7 @@
 // Network evaluation speed: full refreshes, and incremental updates plus the
-// forward pass along game-like lines, for the scalar and the AVX2 code.
-//   velmora_nnue_bench [network file [--avx2]]   (default: the bootstrap network)
+// forward pass along game-like lines, for the scalar, AVX2 and AVX-512 code
+// (AVX-512 where the processor has it).
+//   velmora_nnue_bench [network file [--avx2|--avx512]]   (default: the bootstrap network)
 #include <cstdio>
 #include <memory>
 #include <random>
@@ -102,15 +103,34 @@ int main(int argc, char** argv) {
     }
     // Move generation and make/unmake alone, to subtract by eye.
     measure("no evaluation (baseline)", [](Position&, int) -> i16 { return 0; }, false);
-    // "--avx2" measures the AVX2 incremental path alone (for profiling).
-    const bool avx2Only = argc > 2 && std::string(argv[2]) == "--avx2";
-    if (!avx2Only) {
+    // "--avx2" or "--avx512" measures that incremental path alone (for profiling).
+    const std::string only = argc > 2 ? argv[2] : "";
+    const bool all = only.empty();
+    if (all) {
         measure("scalar, incremental", nnue::evaluateScalar, false);
         measure("scalar, full refresh", nnue::evaluateScalar, true);
     }
 #if defined(__AVX2__)
-    measure("AVX2, incremental", nnue::evaluateAvx2, false);
-    if (!avx2Only) measure("AVX2, full refresh", nnue::evaluateAvx2, true);
+    if (all || only == "--avx2") {
+        measure("AVX2, incremental", nnue::evaluateAvx2, false);
+        if (all) measure("AVX2, full refresh", nnue::evaluateAvx2, true);
+    }
+#endif
+#if defined(VELMORA_AVX512_CODE)
+    if (all || only == "--avx512") {
+        if (!nnue::cpuHasAvx512()) {
+            std::printf("AVX-512: this processor does not have it, not measured\n");
+            return 0;
+        }
+        measure("AVX-512, incremental", nnue::evaluateAvx512, false);
+        if (all) measure("AVX-512, full refresh", nnue::evaluateAvx512, true);
+        if (!nnue::cpuHasAvx512Vnni()) {
+            std::printf("AVX-512 VNNI: this processor does not have it, not measured\n");
+            return 0;
+        }
+        measure("AVX-512 VNNI, incremental", nnue::evaluateAvx512Vnni, false);
+        if (all) measure("AVX-512 VNNI, full refresh", nnue::evaluateAvx512Vnni, true);
+    }
 #endif
     return 0;
 }

@@ -6,8 +6,19 @@
 #include <fstream>
 
 #if defined(__AVX2__)
+// GCC 12's AVX-512 header fills "undefined" registers with a self-assigned
+// variable that its own -Wuninitialized then reports in every caller.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
+#pragma GCC diagnostic pop
 #endif
+
+// Function targets for the AVX-512 code: nothing in a build that targets
+// these instructions anyway, the instructions themselves in an AVX2 build.
+#define AVX512_TARGET __attribute__((target("avx512f,avx512bw")))
+#define VNNI_TARGET __attribute__((target("avx512f,avx512bw,avx512vnni")))
 
 #include "platform/output.h"
 #include "platform/paths.h"
@@ -18,9 +29,10 @@ bool netLoaded = false;
 
 namespace {
 
-// The parameters in file order plus the layer weights regrouped for AVX2:
-// for every group of four inputs, the four weights of each output lie
-// together, so one 32-byte load serves eight outputs.
+// The parameters in file order plus the layer weights regrouped for the
+// vector code: for every group of four inputs, the four weights of each
+// output lie together, so one 32-byte load serves eight outputs (one 64-byte
+// load sixteen).
 struct Network {
     NetworkParameters p;
     alignas(64) i8 l1Packed[NET_INPUTS / 4][NET_L1][4];
@@ -136,6 +148,28 @@ struct Avx2Rows {
             }
             for (int j = 0; j < 4; j++) _mm256_store_si256(reinterpret_cast<__m256i*>(values + chunk + 16 * j), v[j]);
         }
+    }
+};
+#endif
+
+#if defined(VELMORA_AVX512_CODE)
+// The whole accumulator half (256 values) in eight registers: each row is
+// read once, front to back. Wrapping adds, so the order is free.
+struct Avx512Rows {
+    static_assert(NET_HALF == 8 * 32);
+    AVX512_TARGET static void apply(i16* values, const i16* start, const NetworkParameters& p, const int* removed,
+                                    int nRemoved, const int* added, int nAdded) {
+        __m512i v[8];
+        for (int j = 0; j < 8; j++) v[j] = _mm512_load_si512(start + 32 * j);
+        for (int r = 0; r < nRemoved; r++) {
+            const i16* row = p.ftWeights + size_t(removed[r]) * NET_HALF;
+            for (int j = 0; j < 8; j++) v[j] = _mm512_sub_epi16(v[j], _mm512_load_si512(row + 32 * j));
+        }
+        for (int a = 0; a < nAdded; a++) {
+            const i16* row = p.ftWeights + size_t(added[a]) * NET_HALF;
+            for (int j = 0; j < 8; j++) v[j] = _mm512_add_epi16(v[j], _mm512_load_si512(row + 32 * j));
+        }
+        for (int j = 0; j < 8; j++) _mm512_store_si512(values + 32 * j, v[j]);
     }
 };
 #endif
@@ -265,6 +299,107 @@ i32 forwardAvx2(const Position& pos, int ply) {
     __m256i sum2[4] = {zero, zero, zero, zero};
     for (int g = 0; g < NET_L1 / 4; g++) addGroup(sum2, h1, g, net.l2Packed);
     finishLayer(sum2, net.p.l2Bias, h2);
+    i32 out = net.p.outBias;
+    for (int i = 0; i < NET_L2; i++) out += net.p.outWeights[i] * h2[i];
+    return out;
+}
+#endif
+
+#if defined(VELMORA_AVX512_CODE)
+// The AVX2 forward pass on 512-bit registers: 64 inputs clipped at a time,
+// the 32 sums of a layer in two registers of 16.
+
+// Clips both halves to 0..127 (saturating pack, then max with 0, as in the
+// AVX2 code) and marks the groups of four inputs that are not all zero.
+AVX512_TARGET inline void clipInputs512(const Position& pos, int ply, u8* input, u64 (&nonZero)[2]) {
+    const Accumulator& acc = pos.accumulators[ply];
+    const int order[2] = {pos.sideToMove, pos.sideToMove ^ 1};
+    const __m512i zero = _mm512_setzero_si512();
+    // The pack works within 128-bit lanes, leaving the 64-bit quarters in the
+    // order a0 b0 a1 b1 a2 b2 a3 b3; this puts them back to a0..a3 b0..b3.
+    const __m512i laneOrder = _mm512_set_epi64(7, 5, 3, 1, 6, 4, 2, 0);
+    nonZero[0] = nonZero[1] = 0;
+    for (int half = 0; half < 2; half++)
+        for (int i = 0; i < NET_HALF; i += 64) {
+            const __m512i a = _mm512_load_si512(acc.values[order[half]] + i);
+            const __m512i b = _mm512_load_si512(acc.values[order[half]] + i + 32);
+            const __m512i packed =
+                _mm512_permutexvar_epi64(laneOrder, _mm512_max_epi8(_mm512_packs_epi16(a, b), zero));
+            _mm512_store_si512(input + half * NET_HALF + i, packed);
+            const int group = (half * NET_HALF + i) / 4;  // 16 groups per 64 bytes
+            const u64 mask = u64(_mm512_cmpgt_epi32_mask(packed, zero));
+            nonZero[group / 64] |= mask << (group % 64);
+        }
+}
+
+// One group of four inputs times its packed weights into the 32 sums, as
+// addGroup: the 16-bit pair sums of maddubs cannot saturate (inputs are at
+// most 127), so this equals the scalar sum exactly, as does VNNI's dpbusd,
+// which adds the four products straight into 32 bits.
+AVX512_TARGET inline void addGroup512(__m512i (&sum)[2], const u8* input, int g, const i8 (*packed)[32][4]) {
+    const __m512i ones = _mm512_set1_epi16(1);
+    i32 four;
+    std::memcpy(&four, input + 4 * g, 4);
+    const __m512i v = _mm512_set1_epi32(four);
+    const __m512i* w = reinterpret_cast<const __m512i*>(packed[g]);
+    for (int b = 0; b < 2; b++)
+        sum[b] = _mm512_add_epi32(sum[b], _mm512_madd_epi16(_mm512_maddubs_epi16(v, _mm512_load_si512(w + b)), ones));
+}
+VNNI_TARGET inline void addGroupVnni(__m512i (&sum)[2], const u8* input, int g, const i8 (*packed)[32][4]) {
+    i32 four;
+    std::memcpy(&four, input + 4 * g, 4);
+    const __m512i v = _mm512_set1_epi32(four);
+    const __m512i* w = reinterpret_cast<const __m512i*>(packed[g]);
+    for (int b = 0; b < 2; b++) sum[b] = _mm512_dpbusd_epi32(sum[b], v, _mm512_load_si512(w + b));
+}
+
+// The sums of a layer over the groups marked in `groups`.
+AVX512_TARGET inline void denseAvx512(__m512i (&sum)[2], const u8* input, const u64 (&groups)[2],
+                                      const i8 (*packed)[32][4]) {
+    for (int word = 0; word < 2; word++)
+        for (u64 m = groups[word]; m;) addGroup512(sum, input, 64 * word + popLsb(m), packed);
+}
+VNNI_TARGET inline void denseVnni(__m512i (&sum)[2], const u8* input, const u64 (&groups)[2],
+                                  const i8 (*packed)[32][4]) {
+    for (int word = 0; word < 2; word++)
+        for (u64 m = groups[word]; m;) addGroupVnni(sum, input, 64 * word + popLsb(m), packed);
+}
+
+// Bias, shift by 6 and clamp to 0..127, as finishLayer.
+AVX512_TARGET inline void finishLayer512(const __m512i (&sum)[2], const i32* bias, u8* output) {
+    const __m512i zero = _mm512_setzero_si512(), top = _mm512_set1_epi32(127);
+    for (int b = 0; b < 2; b++) {
+        __m512i s = _mm512_add_epi32(sum[b], _mm512_loadu_si512(bias + 16 * b));
+        s = _mm512_min_epi32(_mm512_max_epi32(_mm512_srai_epi32(s, 6), zero), top);
+        // 0..127 narrows to bytes exactly
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(output + 16 * b), _mm512_cvtepi32_epi8(s));
+    }
+}
+
+// In an AVX2 build the VNNI layers are a call away (a function cannot take
+// in code for instructions it was not compiled for); in a VNNI build they
+// are inlined.
+template <bool Vnni>
+AVX512_TARGET i32 forwardAvx512(const Position& pos, int ply) {
+    const Network& net = *active;
+    alignas(64) u8 input[NET_INPUTS];
+    u64 nonZero[2];
+    clipInputs512(pos, ply, input, nonZero);
+    const __m512i zero = _mm512_setzero_si512();
+    __m512i sum[2] = {zero, zero};
+    if constexpr (Vnni)
+        denseVnni(sum, input, nonZero, net.l1Packed);
+    else
+        denseAvx512(sum, input, nonZero, net.l1Packed);
+    alignas(64) u8 h1[NET_L1], h2[NET_L2];
+    finishLayer512(sum, net.p.l1Bias, h1);
+    const u64 allGroups[2] = {(u64(1) << (NET_L1 / 4)) - 1, 0};
+    __m512i sum2[2] = {zero, zero};
+    if constexpr (Vnni)
+        denseVnni(sum2, h1, allGroups, net.l2Packed);
+    else
+        denseAvx512(sum2, h1, allGroups, net.l2Packed);
+    finishLayer512(sum2, net.p.l2Bias, h2);
     i32 out = net.p.outBias;
     for (int i = 0; i < NET_L2; i++) out += net.p.outWeights[i] * h2[i];
     return out;
@@ -422,11 +557,45 @@ i16 evaluateAvx2(Position& pos, int ply) {
 }
 #endif
 
+#if defined(VELMORA_AVX512_CODE)
+void computeAccumulatorAvx512(Position& pos, int ply) { updateAccumulator<Avx512Rows>(pos, ply); }
+
+i16 evaluateAvx512(Position& pos, int ply) {
+    if (!active) return 0;
+    computeAccumulatorAvx512(pos, ply);
+    return networkScore(pos, forwardAvx512<false>(pos, ply));
+}
+
+i16 evaluateAvx512Vnni(Position& pos, int ply) {
+    if (!active) return 0;
+    computeAccumulatorAvx512(pos, ply);
+    return networkScore(pos, forwardAvx512<true>(pos, ply));
+}
+
+bool cpuHasAvx512() { return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"); }
+bool cpuHasAvx512Vnni() { return cpuHasAvx512() && __builtin_cpu_supports("avx512vnni"); }
+#endif
+
 }  // namespace nnue
 
 i16 networkScore(const Position& pos, i32 rawOutput) { return toScore(nnue::scaleOutput(pos, rawOutput)); }
 
-#if defined(__AVX2__)
+#if defined(VELMORA_AVX512)
+#if defined(__AVX512VNNI__)
+constexpr bool USE_VNNI = true;
+#else
+constexpr bool USE_VNNI = false;
+#endif
+void computeAccumulator(Position& pos, int ply) { nnue::computeAccumulatorAvx512(pos, ply); }
+i16 evaluateNetwork(Position& pos, int ply) {
+    return USE_VNNI ? nnue::evaluateAvx512Vnni(pos, ply) : nnue::evaluateAvx512(pos, ply);
+}
+i32 networkRawOutput(Position& pos, int ply) {
+    if (!active) return 0;
+    nnue::computeAccumulatorAvx512(pos, ply);
+    return forwardAvx512<USE_VNNI>(pos, ply);
+}
+#elif defined(__AVX2__)
 void computeAccumulator(Position& pos, int ply) { nnue::computeAccumulatorAvx2(pos, ply); }
 i16 evaluateNetwork(Position& pos, int ply) { return nnue::evaluateAvx2(pos, ply); }
 i32 networkRawOutput(Position& pos, int ply) {

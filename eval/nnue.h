@@ -9,10 +9,13 @@
 // i8). The header words are read and ignored.
 //
 // Accumulators live in the Position, one per ply, and follow the change
-// lists written by make-move. Two implementations of the update and the
-// forward pass exist: a plain scalar one, the reference, and an AVX2 one
-// (default where the build has AVX2) that reads layer weights permuted at
-// load time. Both give identical results.
+// lists written by make-move. Three implementations of the update and the
+// forward pass exist: a plain scalar one, the reference; an AVX2 one; and an
+// AVX-512 one, with and without the VNNI dot product. The vector ones read
+// layer weights permuted at load time, and all give identical results. The
+// engine uses the widest the build targets; an AVX2 build still compiles the
+// AVX-512 code (for those instructions alone) so that tests and benchmarks
+// can check it on a machine that has them.
 #pragma once
 
 #include <istream>
@@ -21,6 +24,18 @@
 #include <string>
 
 #include "board/position.h"
+
+// The engine's own path is AVX-512 (F and BW) when the build targets it.
+#if defined(__AVX512F__) && defined(__AVX512BW__)
+#define VELMORA_AVX512 1
+#endif
+// Whether the AVX-512 code is compiled at all: in an AVX-512 build, and in
+// an AVX2 build where the compiler can target single functions (the Windows
+// build leaves it out: mingw's stack alignment for 64-byte values cannot be
+// relied on, and that build's engine never takes this path).
+#if defined(VELMORA_AVX512) || (defined(__AVX2__) && defined(__GNUC__) && !defined(_WIN32))
+#define VELMORA_AVX512_CODE 1
+#endif
 
 constexpr int NET_FEATURES = 64 * 12 * 64;
 constexpr int NET_INPUTS = 2 * NET_HALF;
@@ -94,6 +109,15 @@ i16 evaluateScalar(Position& pos, int ply);
 #if defined(__AVX2__)
 void computeAccumulatorAvx2(Position& pos, int ply);
 i16 evaluateAvx2(Position& pos, int ply);
+#endif
+#if defined(VELMORA_AVX512_CODE)
+// Call only where the processor has the instructions (the checks below).
+void computeAccumulatorAvx512(Position& pos, int ply);
+i16 evaluateAvx512(Position& pos, int ply);
+i16 evaluateAvx512Vnni(Position& pos, int ply);
+// The processor (and the operating system) runs AVX-512 F and BW; and VNNI.
+bool cpuHasAvx512();
+bool cpuHasAvx512Vnni();
 #endif
 // Output of the last layer before scaling.
 i32 rawOutputScalar(Position& pos, int ply);

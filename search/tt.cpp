@@ -20,15 +20,15 @@ u64 ttClusterCount(int megabytes) {
     return count;
 }
 
-void ttInit() {
+void ttInit(bool faultPages) {
     initZobrist();
-    if (!ttResize(ttSizeMb) && !ttClusters) {
+    if (!ttResize(ttSizeMb, faultPages) && !ttClusters) {
         // Not even the requested size: fall back to the smallest table.
-        ttResize(1);
+        ttResize(1, faultPages);
     }
 }
 
-bool ttResize(int megabytes) {
+bool ttResize(int megabytes, bool faultPages) {
     const u64 count = ttClusterCount(megabytes);
     void* block = allocateLarge(count * sizeof(TTCluster));
     if (!block) return false;
@@ -38,7 +38,10 @@ bool ttResize(int megabytes) {
     // A fresh mapping reads as zero, but its pages are only faulted in when
     // first touched: clearing here, with the clearing threads, moves that
     // cost from the first search to start-up and "setoption".
-    ttClear();
+    if (faultPages)
+        ttClear();
+    else
+        searchCounter = 0;
     return true;
 }
 

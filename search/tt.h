@@ -50,11 +50,14 @@ extern u8 ttGeneration;
 extern u32 searchCounter;
 extern int ttSizeMb;          // the Hash option
 
-// Fills the Zobrist keys, then allocates ttSizeMb and clears.
-void ttInit();
+// Fills the Zobrist keys, then allocates ttSizeMb and clears (faultPages:
+// see ttResize).
+void ttInit(bool faultPages = true);
 // Allocates a table for `megabytes` (rounded up to a power of two) and clears
-// it. Returns false, keeping the previous table, when the memory is not there.
-bool ttResize(int megabytes);
+// it, or with faultPages false leaves the fresh mapping as it is (it reads as
+// zero; its pages are faulted in by the searches that touch them). Returns
+// false, keeping the previous table, when the memory is not there.
+bool ttResize(int megabytes, bool faultPages = true);
 // Zeroes the table with `threadCount` threads and restarts the generations.
 void ttClear();
 void ttNewSearch();

@@ -8,6 +8,7 @@
 #include "platform/output.h"
 #include "search/threads.h"
 #include "search/tt.h"
+#include "uci/engine.h"
 #include "uci/go.h"
 #include "uci/position_cmd.h"
 
@@ -88,7 +89,7 @@ void benchCommand(std::istringstream& words) {
     const i64 elapsed = std::max<i64>(1, nowMs() - start);
 
     if (savedThreads != 1) setThreadCount(threadCount = savedThreads);
-    ttResize(savedHash);
+    ttResize(savedHash, !commandLineRun);
     std::istringstream startpos("startpos");
     positionCommand(startpos);
     say("Total time (ms) : " + std::to_string(elapsed));

@@ -22,6 +22,7 @@
 #include "uci/position_cmd.h"
 
 std::string netFileName = DEFAULT_NET_FILE;
+bool commandLineRun = false;
 
 namespace {
 
@@ -98,7 +99,9 @@ void startEngine() {
     say("");
     say("enter 'help' to see the commands");
     initTables();
-    ttInit();
+    // A command-line run pays only for the pages it touches (a bench replaces
+    // the table before it searches).
+    ttInit(!commandLineRun);
     loadNetworkFile(netFileName);
     if (!netLoaded)
         say("info string NetFile not found/correct: " + netFileName + ". Unable to calculate the best move for a position.");

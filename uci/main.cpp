@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
 #ifdef VELMORA_EMBEDDED_NETWORK
     setEmbeddedNetwork(velmoraNetworkStart, size_t(velmoraNetworkEnd - velmoraNetworkStart), DEFAULT_NET_FILE);
 #endif
+    commandLineRun = argc > 1;
     startEngine();
     if (argc > 1) {
         // The arguments form one command, run once; standard input is not read.

@@ -1,5 +1,5 @@
 // The network: loading, the feature index, the incremental accumulator, AVX2
-// against scalar, the output scale and the bootstrap network.
+// and AVX-512 against scalar, the output scale and the bootstrap network.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -94,66 +94,87 @@ TEST(Network, LoadingRefusesBadFilesAndKeepsTheNetworkInUse) {
     EXPECT_FALSE(loadNetworkFile("/nonexistent/dir/net.nnue"));
 }
 
-// Along random lines of play with null moves and undos the incremental
-// accumulator equals the plain sum, and AVX2 the scalar code, for weights
-// large enough to wrap the sums and small enough to leave layers unclamped.
-TEST(Network, IncrementalAccumulatorEqualsTheSumAndAvx2EqualsScalar) {
+using Compute = void (*)(Position&, int);
+using Evaluate = i16 (*)(Position&, int);
+
+// Along random lines of play with null moves and undos, `compute` gives the
+// accumulator of the plain sum and every one of `evaluates` the scalar score,
+// for weights large enough to wrap the sums and small enough to leave layers
+// unclamped. Returns the number of plies checked.
+int compareAlongRandomLines(Compute compute, std::initializer_list<Evaluate> evaluates) {
     std::mt19937_64 rng(5);
     static i16 expected[2][NET_HALF];
     int checks = 0;
     for (const auto& [seed, range] : {std::pair{3, 500}, std::pair{21, 16}}) {
         auto net = randomNet(u64(seed), range);
-        ASSERT_TRUE(loadBytes(serialise(*net)));
+        EXPECT_TRUE(loadBytes(serialise(*net)));
         for (int game = 0; game < 30; game++) {
             const bool frc = game % 2;
             Chess960Mode mode(frc);
             TestPosition p(frc ? chess960StartFen(int(rng() % 960)) : std::string(START_FEN));
             playRandomMoves(*p, int(rng() % 40), rng);
             Position& pos = *p;
-            for (int impl = 0; impl < 2; impl++) {
-                auto compute = [impl](Position& x, int ply) {
-#if defined(__AVX2__)
-                    if (impl) return nnue::computeAccumulatorAvx2(x, ply);
-#endif
-                    nnue::computeAccumulatorScalar(x, ply);
-                };
-                Move path[24];  // a null move: isNoMove
-                int depth = 0;
-                auto up = [&] {
-                    depth--;
-                    isNoMove(path[depth]) ? undoNullMove(depth, pos) : undoMove(depth, path[depth], pos);
-                };
-                for (int step = 0; step < 150; step++) {
-                    if (depth > 0 && (depth >= 20 || rng() % 4 == 0)) {
-                        up();
-                    } else {
-                        generateLegal(depth, pos.plyStack[depth].moveListBegin, pos);
-                        const long n = pos.plyStack[depth].moveListEnd - pos.plyStack[depth].moveListBegin;
-                        const bool null = !pos.plyStack[depth].inCheck && rng() % 8 == 0;
-                        if (n == 0 && !null) continue;
-                        path[depth] = null ? Move{} : pos.plyStack[depth].moveListBegin[rng() % n];
-                        null ? doNullMove(depth, pos) : doMove(depth, path[depth], pos);
-                        depth++;
-                    }
-                    if (rng() % 3 == 0) continue;  // leave some plies uncomputed
-                    compute(pos, depth);
-                    referenceAccumulator(pos, *net, expected);
-                    ASSERT_EQ(std::memcmp(expected, pos.accumulators[depth].values, sizeof expected), 0)
-                        << positionToFen(pos) << " ply " << depth << " impl " << impl;
-#if defined(__AVX2__)
-                    if (impl) {
-                        ASSERT_EQ(nnue::evaluateAvx2(pos, depth), nnue::evaluateScalar(pos, depth))
-                            << positionToFen(pos);
-                    }
-#endif
-                    checks++;
+            Move path[24];  // a null move: isNoMove
+            int depth = 0;
+            auto up = [&] {
+                depth--;
+                isNoMove(path[depth]) ? undoNullMove(depth, pos) : undoMove(depth, path[depth], pos);
+            };
+            for (int step = 0; step < 150; step++) {
+                if (depth > 0 && (depth >= 20 || rng() % 4 == 0)) {
+                    up();
+                } else {
+                    generateLegal(depth, pos.plyStack[depth].moveListBegin, pos);
+                    const long n = pos.plyStack[depth].moveListEnd - pos.plyStack[depth].moveListBegin;
+                    const bool null = !pos.plyStack[depth].inCheck && rng() % 8 == 0;
+                    if (n == 0 && !null) continue;
+                    path[depth] = null ? Move{} : pos.plyStack[depth].moveListBegin[rng() % n];
+                    null ? doNullMove(depth, pos) : doMove(depth, path[depth], pos);
+                    depth++;
                 }
-                while (depth > 0) up();
-                EXPECT_EQ(checkConsistency(pos), "");
+                if (rng() % 3 == 0) continue;  // leave some plies uncomputed
+                compute(pos, depth);
+                referenceAccumulator(pos, *net, expected);
+                if (std::memcmp(expected, pos.accumulators[depth].values, sizeof expected) != 0) {
+                    ADD_FAILURE() << "accumulator differs: " << positionToFen(pos) << " ply " << depth;
+                    return checks;
+                }
+                for (Evaluate evaluate : evaluates) {
+                    const i16 score = evaluate(pos, depth), reference = nnue::evaluateScalar(pos, depth);
+                    if (score != reference) {
+                        ADD_FAILURE() << "score " << score << ", scalar " << reference << ": " << positionToFen(pos);
+                        return checks;
+                    }
+                }
+                checks++;
             }
+            while (depth > 0) up();
+            EXPECT_EQ(checkConsistency(pos), "");
         }
     }
-    EXPECT_GT(checks, 5000);
+    return checks;
+}
+
+TEST(Network, IncrementalAccumulatorEqualsTheSumAndAvx2EqualsScalar) {
+    EXPECT_GT(compareAlongRandomLines(nnue::computeAccumulatorScalar, {}), 2500);
+#if defined(__AVX2__)
+    EXPECT_GT(compareAlongRandomLines(nnue::computeAccumulatorAvx2, {nnue::evaluateAvx2}), 2500);
+#endif
+}
+
+// The AVX-512 code, compiled into AVX2 builds too, can only run where the
+// processor has the instructions.
+TEST(Network, Avx512EqualsScalar) {
+#if defined(VELMORA_AVX512_CODE)
+    if (!nnue::cpuHasAvx512())
+        GTEST_SKIP() << "this processor has no AVX-512 (F, BW): the AVX-512 network code is not checked";
+    EXPECT_GT(compareAlongRandomLines(nnue::computeAccumulatorAvx512, {nnue::evaluateAvx512}), 2500);
+    if (!nnue::cpuHasAvx512Vnni())
+        GTEST_SKIP() << "this processor has AVX-512 without VNNI: the VNNI layers are not checked";
+    EXPECT_GT(compareAlongRandomLines(nnue::computeAccumulatorAvx512, {nnue::evaluateAvx512Vnni}), 2500);
+#else
+    GTEST_SKIP() << "this build has no AVX-512 network code";
+#endif
 }
 
 // The output scale: (pawns + 55) x 16 + 11 x phase over 24576 (the forward
