@@ -6,6 +6,7 @@
 #include <string>
 
 #include "board/position.h"
+#include "search/driver.h"
 
 struct EngineSetup {
     std::string network;        // network file; empty: hand-written evaluation everywhere
@@ -16,19 +17,6 @@ struct EngineSetup {
 // False (with a message on standard error) when the network or the
 // tablebases cannot be loaded.
 bool setUpEngine(const EngineSetup& setup);
-
-// Searches `pos` with the engine's driver on the one search thread: stops
-// after the iteration in which `softNodes` are passed (but not before
-// `depthFloor`), or at once at `hardNodes`. Returns the score of the last
-// completed iteration (side to move's view), the best move, the depth
-// completed (0 when none was) and the nodes searched.
-struct SearchResult {
-    int score;
-    Move move;
-    int depth;
-    u64 nodes;
-};
-SearchResult searchNodes(const Position& pos, u64 softNodes, u64 hardNodes, int depthFloor);
 
 // Counter xor-shift-multiply generator: one stream per seed.
 struct SplitMix {
