@@ -1,9 +1,10 @@
-// What OpenBench's client reads from the engine: the "genfens" openings,
-// started the way the client starts them.
+// What OpenBench's client reads from the engine: the bench summary and the
+// "genfens" openings, started the way the client starts them.
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <regex>
 #include <set>
 
 #include "engine_session.h"
@@ -11,6 +12,49 @@
 using namespace session;
 
 namespace {
+
+// The client's reading of bench output: every line, from the last one up,
+// with all but letters, digits and spaces dropped (or, in the snapshot's
+// client, turned into spaces); the first match of each pattern wins.
+struct ParsedBench {
+    std::string nodes, nps;
+};
+
+ParsedBench parseAsOpenBench(const std::string& output, bool blankOut) {
+    const std::regex npsPattern(R"((\d+\s+nps)|(nps\s+\d+)|(nodes second\s+\d+))", std::regex::icase);
+    const std::regex nodesPattern(R"((\d+\s+nodes)|(nodes\s+\d+)|(nodes searched\s+\d+))", std::regex::icase);
+    const std::regex digits(R"(\d+)");
+    Lines lines;
+    std::istringstream in(output);
+    for (std::string text; std::getline(in, text);) lines.push_back(text);
+    ParsedBench parsed;
+    for (auto at = lines.rbegin(); at != lines.rend(); ++at) {
+        std::string kept;
+        for (char c : *at)
+            if (std::isalnum(static_cast<unsigned char>(c)) || c == ' ')
+                kept += c;
+            else if (blankOut)
+                kept += ' ';
+        std::smatch m, number;
+        if (parsed.nps.empty() && std::regex_search(kept, m, npsPattern)) {
+            const std::string text = m.str();
+            std::regex_search(text, number, digits);
+            parsed.nps = number.str();
+        }
+        if (parsed.nodes.empty() && std::regex_search(kept, m, nodesPattern)) {
+            const std::string text = m.str();
+            std::regex_search(text, number, digits);
+            parsed.nodes = number.str();
+        }
+    }
+    return parsed;
+}
+
+std::string fieldAfter(const std::string& output, const std::string& label) {
+    const size_t at = output.find(label);
+    if (at == std::string::npos) return "";
+    return words(output.substr(at + label.size(), output.find('\n', at) - at - label.size())).back();
+}
 
 // The FENs of "info string genfens <FEN>" lines, in order.
 Lines genfensFens(const std::string& output) {
@@ -41,6 +85,27 @@ void expectPlayableFen(const std::string& fen) {
 }
 
 }  // namespace
+
+TEST(OpenBench, BenchLastLineParsesToItsOwnTotal) {
+    const std::string out = runEngine("", {"bench", "5"});
+    const std::string total = fieldAfter(out, "Nodes searched  :"), speed = fieldAfter(out, "Nodes/second    :");
+    ASSERT_FALSE(total.empty()) << out;
+    // An independent count: the last info line before each move is its search's total.
+    unsigned long long sum = 0, last = 0;
+    int searches = 0;
+    std::istringstream in(out);
+    for (std::string text; std::getline(in, text);) {
+        if (text.rfind("info score", 0) == 0) last = std::stoull(infoFields(text).at("nodes"));
+        if (text.rfind("bestmove", 0) == 0) sum += last, last = 0, searches++;
+    }
+    EXPECT_EQ(searches, 35);
+    EXPECT_EQ(std::to_string(sum), total);
+    for (const bool blankOut : {false, true}) {
+        const ParsedBench parsed = parseAsOpenBench(out, blankOut);
+        EXPECT_EQ(parsed.nodes, total) << (blankOut ? "blanked" : "stripped");
+        EXPECT_EQ(parsed.nps, speed) << (blankOut ? "blanked" : "stripped");
+    }
+}
 
 // Arguments with spaces are command lines of their own, run in order; plain
 // words still form one command.
