@@ -128,16 +128,15 @@ def run(command, **kwargs):
 
 def match_runner(shared, work):
     """Builds fastchess-ob once per source tarball (keyed by its checksum)."""
-    tarball = os.path.join(shared, 'fastchess-ob-1525c4b.tar.gz')
-    matches = [f for f in os.listdir(shared) if f.startswith('fastchess-ob-') and f.endswith('.tar.gz')]
-    if matches:
-        tarball = os.path.join(shared, sorted(matches)[-1])
+    tarball = os.path.join(shared, sorted(f for f in os.listdir(shared)
+                                          if f.startswith('fastchess-ob-') and f.endswith('.tar.gz'))[-1])
     with open(tarball, 'rb') as f:
         key = hashlib.sha256(f.read()).hexdigest()[:16]
     binary = os.path.join(work, 'fastchess-ob-' + key, 'fastchess-ob')
     if os.path.isfile(binary):
         note('match runner %s (reused)' % binary)
         return binary
+    note('building the match runner from %s (once; a few minutes)' % os.path.basename(tarball))
     source = os.path.join(work, 'fastchess-src-' + key)
     shutil.rmtree(source, ignore_errors=True)
     os.makedirs(source)
@@ -452,8 +451,8 @@ def main():
     deadline = started + args.timeout
     state = os.path.join(work, 'run')
     shutil.rmtree(state, ignore_errors=True)
-    server, www, client, bin_dir = (os.path.join(state, d) for d in ('server', 'www', 'client', 'bin'))
-    for d in (server, www, bin_dir):
+    server, www, client, bin_dir, tmp = (os.path.join(state, d) for d in ('server', 'www', 'client', 'bin', 'tmp'))
+    for d in (server, www, bin_dir, tmp):
         os.makedirs(d)
     openbench = sorted(f for f in os.listdir(args.shared) if f.startswith('OpenBench-') and f.endswith('.tar.gz'))[-1]
     run(['tar', 'xzf', os.path.join(args.shared, openbench), '--strip-components=1', '-C', server], check=True)
@@ -477,8 +476,10 @@ def main():
         server_port = free_port()
     site = 'http://127.0.0.1:%d' % server_port
     workload_log = os.path.join(state, 'workloads.jsonl')
+    # TMPDIR: the client builds engines in temporary folders, which stay
+    # under the build folder like everything else.
     env = dict(os.environ, DJANGO_SETTINGS_MODULE='velmora_e2e_settings', VELMORA_E2E_WORKLOADS=workload_log,
-               PYTHONPATH=server, PYTHONDONTWRITEBYTECODE='1')
+               PYTHONPATH=server, PYTHONDONTWRITEBYTECODE='1', TMPDIR=tmp)
     with open(os.path.join(repo, 'tools', 'openbench', ENGINE + '.json')) as f:
         engine_nps = json.load(f)['nps']
     spec = {
@@ -516,7 +517,8 @@ def main():
         with open(os.path.join(bin_dir, 'pkill'), 'w') as f:
             f.write(PKILL)
         os.chmod(os.path.join(bin_dir, 'pkill'), 0o755)
-        client_env = dict(os.environ, PATH=bin_dir + os.pathsep + os.environ['PATH'], PYTHONDONTWRITEBYTECODE='1')
+        client_env = dict(os.environ, PATH=bin_dir + os.pathsep + os.environ['PATH'], PYTHONDONTWRITEBYTECODE='1',
+                          TMPDIR=tmp)
         client_log = os.path.join(state, 'client.log')
         client_proc = procs.start('client', [sys.executable, '-u', 'client.py', '-U', USER, '-P', PASSWORD, '-S', site,
                                              '-T', '1', '-N', '1', '--fleet', '--no-client-downloads'],
@@ -558,6 +560,11 @@ def main():
                 except Exception:
                     pass
             if archive is not None and sprt[0]:
+                break
+            # A build failure, a bad bench or a game that ended in error is
+            # logged as an event; the client would only retry it.
+            if query('SELECT COUNT(*) FROM OpenBench_logevent')[0][0]:
+                note('the server logged an error; stopping')
                 break
         finished_in = time.time() - started
         # All the work is in: let the client leave on its own, then end it.
