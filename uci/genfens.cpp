@@ -210,13 +210,10 @@ void genfensCommand(std::istringstream& words) {
     Request r;
     if (!readRequest(words, r)) return;
     Book book;
+    if (!r.book.empty() && !readBook(r.book, book)) return;
+    finishSearch();
     const bool wasChess960 = chess960;
     chess960 = r.frc;  // the book's castling letters read as the variant's
-    if (!r.book.empty() && !readBook(r.book, book)) {
-        chess960 = wasChess960;
-        return;
-    }
-    finishSearch();
     {
         // Nothing a later search reads may change: the openings' searches get
         // a table of their own, and the first thread's histories come back.

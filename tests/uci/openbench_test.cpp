@@ -134,14 +134,18 @@ TEST(OpenBench, GenfensFromTheStartIsSeededAndBalanced) {
     const Lines other = genfensFens(runGenfens("genfens 24 seed 2147483646 book None "));
     EXPECT_NE(other, fens);
     // The same seed gives the same first positions whatever the count, the
-    // table size, the threads and the searches before.
+    // table size, the threads and the searches before; a running search is
+    // stopped first and names its move.
     Engine engine;
     engine.send("setoption name Hash value 1");
     engine.send("setoption name Threads value 2");
     engine.send("position startpos moves e2e4");
     engine.search("go depth 7");
+    engine.send("go ponder wtime 1000 btime 1000");
     engine.send("genfens 5 seed 2147483647 book None");
-    EXPECT_EQ(genfensFens(joinLines(engine.sync())), Lines(fens.begin(), fens.begin() + 5));
+    const Lines said = engine.sync();
+    EXPECT_EQ(withPrefix(said, "bestmove").size(), 1u);
+    EXPECT_EQ(genfensFens(joinLines(said)), Lines(fens.begin(), fens.begin() + 5));
 }
 
 TEST(OpenBench, GenfensChess960ArraysOnRequest) {
@@ -222,13 +226,14 @@ TEST(OpenBench, GenfensLeavesALaterSearchAsItWas) {
     Lines answers[2];
     for (const bool genfens : {false, true}) {
         Engine engine;
+        engine.send("setoption name Hash value 1");  // small enough for every store to count
         engine.send("position fen " + fen);
-        engine.search("go depth 8");
+        engine.search("go depth " + std::to_string(SANITIZER_SCALE > 1 ? 6 : 8));
         if (genfens) {
-            engine.send("genfens 20 seed 3 book None frc");
-            EXPECT_EQ(withPrefix(engine.sync(), "info string genfens ").size(), 20u);
+            engine.send("genfens 40 seed 3 book None frc");
+            EXPECT_EQ(withPrefix(engine.sync(), "info string genfens ").size(), 40u);
         }
-        const Lines out = engine.search("go depth 9");
+        const Lines out = engine.search("go depth " + std::to_string(SANITIZER_SCALE > 1 ? 7 : 9));
         ASSERT_GE(out.size(), 2u);
         // The counts of the last line before the move (the time varies).
         const auto fields = infoFields(out[out.size() - 2]);
