@@ -178,6 +178,21 @@ bool setStart(const Request& r, Book& book, SplitMix& rng) {
     }
 }
 
+// The en-passant field names a square only where the capture is legal, as
+// match runners write their FEN tags, so that a game's start reads back as
+// the opening given.
+std::string openingFen() {
+    std::string fen = positionToFen(openingPosition);
+    openingPosition.plyStack[0].inCheck = isInCheck(openingPosition);
+    generateLegal(0, openingMoves, openingPosition);
+    for (const Move* m = openingMoves; m < openingPosition.plyStack[0].moveListEnd; m++)
+        if (m->flag == FLAG_EP) return fen;
+    std::istringstream in(fen);
+    std::string field[6];
+    for (std::string& f : field) in >> f;
+    return field[0] + " " + field[1] + " " + field[2] + " - " + field[4] + " " + field[5];
+}
+
 void generate(const Request& r, Book& book) {
     OpeningRules rules;
     rules.randomPlies = r.book.empty() ? PLIES_FROM_START : PLIES_FROM_BOOK;
@@ -198,7 +213,7 @@ void generate(const Request& r, Book& book) {
         }
         inARow = 0;
         made++;
-        say("info string genfens " + positionToFen(openingPosition));
+        say("info string genfens " + openingFen());
     }
     tell(std::to_string(made) + " positions, " + std::to_string(rejected) + " openings rejected, " +
          std::to_string(nowMs() - start) + " ms");

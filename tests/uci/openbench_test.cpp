@@ -76,12 +76,19 @@ std::string joinLines(const Lines& lines) {
 // space when there are no extra words), then "quit".
 std::string runGenfens(const std::string& command) { return runEngine("", {command, "quit"}); }
 
-// A FEN of six fields that the engine accepts and that still has a move.
+// A FEN of six fields that the engine accepts and that still has a move;
+// an en-passant square only where the capture is legal (as match runners
+// write their FEN tags).
 void expectPlayableFen(const std::string& fen) {
     const Lines fields = words(fen);
     ASSERT_EQ(fields.size(), 6u) << fen;
     TestPosition pos(fen);
-    EXPECT_FALSE(legalMoveTexts(*pos).empty()) << fen;
+    pos->plyStack[0].inCheck = isInCheck(*pos);
+    generateLegal(0, pos.listAt(0), *pos);
+    const Move *begin = pos.listAt(0), *end = pos->plyStack[0].moveListEnd;
+    EXPECT_NE(end, begin) << fen;
+    const bool enPassant = std::any_of(begin, end, [](Move m) { return m.flag == FLAG_EP; });
+    EXPECT_EQ(fields[3] != "-", enPassant) << fen;
 }
 
 }  // namespace
