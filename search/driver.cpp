@@ -334,6 +334,7 @@ void bossRun(boss& self) {
 SearchResult searchNodes(const Position& pos, u64 softNodes, u64 hardNodes, int depthFloor) {
     worker& t = *threads[0];
     resetLimits();
+    ponderSearch = false;  // a stopped "go ponder" leaves it set
     depthLimit = 0;
     searchStartMs = nowMs();
     softTimeMs = hardTimeMs = 1 << 30;

@@ -178,6 +178,21 @@ bool setStart(const Request& r, Book& book, SplitMix& rng) {
     }
 }
 
+// The en-passant field names a square only where the capture is legal, as
+// match runners write their FEN tags, so that a game's start reads back as
+// the opening given.
+std::string openingFen() {
+    std::string fen = positionToFen(openingPosition);
+    openingPosition.plyStack[0].inCheck = isInCheck(openingPosition);
+    generateLegal(0, openingMoves, openingPosition);
+    for (const Move* m = openingMoves; m < openingPosition.plyStack[0].moveListEnd; m++)
+        if (m->flag == FLAG_EP) return fen;
+    std::istringstream in(fen);
+    std::string field[6];
+    for (std::string& f : field) in >> f;
+    return field[0] + " " + field[1] + " " + field[2] + " - " + field[4] + " " + field[5];
+}
+
 void generate(const Request& r, Book& book) {
     OpeningRules rules;
     rules.randomPlies = r.book.empty() ? PLIES_FROM_START : PLIES_FROM_BOOK;
@@ -198,7 +213,7 @@ void generate(const Request& r, Book& book) {
         }
         inARow = 0;
         made++;
-        say("info string genfens " + positionToFen(openingPosition));
+        say("info string genfens " + openingFen());
     }
     tell(std::to_string(made) + " positions, " + std::to_string(rejected) + " openings rejected, " +
          std::to_string(nowMs() - start) + " ms");
@@ -210,13 +225,10 @@ void genfensCommand(std::istringstream& words) {
     Request r;
     if (!readRequest(words, r)) return;
     Book book;
+    if (!r.book.empty() && !readBook(r.book, book)) return;
+    finishSearch();
     const bool wasChess960 = chess960;
     chess960 = r.frc;  // the book's castling letters read as the variant's
-    if (!r.book.empty() && !readBook(r.book, book)) {
-        chess960 = wasChess960;
-        return;
-    }
-    finishSearch();
     {
         // Nothing a later search reads may change: the openings' searches get
         // a table of their own, and the first thread's histories come back.

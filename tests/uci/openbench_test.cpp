@@ -76,12 +76,19 @@ std::string joinLines(const Lines& lines) {
 // space when there are no extra words), then "quit".
 std::string runGenfens(const std::string& command) { return runEngine("", {command, "quit"}); }
 
-// A FEN of six fields that the engine accepts and that still has a move.
+// A FEN of six fields that the engine accepts and that still has a move;
+// an en-passant square only where the capture is legal (as match runners
+// write their FEN tags).
 void expectPlayableFen(const std::string& fen) {
     const Lines fields = words(fen);
     ASSERT_EQ(fields.size(), 6u) << fen;
     TestPosition pos(fen);
-    EXPECT_FALSE(legalMoveTexts(*pos).empty()) << fen;
+    pos->plyStack[0].inCheck = isInCheck(*pos);
+    generateLegal(0, pos.listAt(0), *pos);
+    const Move *begin = pos.listAt(0), *end = pos->plyStack[0].moveListEnd;
+    EXPECT_NE(end, begin) << fen;
+    const bool enPassant = std::any_of(begin, end, [](Move m) { return m.flag == FLAG_EP; });
+    EXPECT_EQ(fields[3] != "-", enPassant) << fen;
 }
 
 }  // namespace
@@ -134,14 +141,18 @@ TEST(OpenBench, GenfensFromTheStartIsSeededAndBalanced) {
     const Lines other = genfensFens(runGenfens("genfens 24 seed 2147483646 book None "));
     EXPECT_NE(other, fens);
     // The same seed gives the same first positions whatever the count, the
-    // table size, the threads and the searches before.
+    // table size, the threads and the searches before; a running search is
+    // stopped first and names its move.
     Engine engine;
     engine.send("setoption name Hash value 1");
     engine.send("setoption name Threads value 2");
     engine.send("position startpos moves e2e4");
     engine.search("go depth 7");
+    engine.send("go ponder wtime 1000 btime 1000");
     engine.send("genfens 5 seed 2147483647 book None");
-    EXPECT_EQ(genfensFens(joinLines(engine.sync())), Lines(fens.begin(), fens.begin() + 5));
+    const Lines said = engine.sync();
+    EXPECT_EQ(withPrefix(said, "bestmove").size(), 1u);
+    EXPECT_EQ(genfensFens(joinLines(said)), Lines(fens.begin(), fens.begin() + 5));
 }
 
 TEST(OpenBench, GenfensChess960ArraysOnRequest) {
@@ -222,13 +233,14 @@ TEST(OpenBench, GenfensLeavesALaterSearchAsItWas) {
     Lines answers[2];
     for (const bool genfens : {false, true}) {
         Engine engine;
+        engine.send("setoption name Hash value 1");  // small enough for every store to count
         engine.send("position fen " + fen);
-        engine.search("go depth 8");
+        engine.search("go depth " + std::to_string(SANITIZER_SCALE > 1 ? 6 : 8));
         if (genfens) {
-            engine.send("genfens 20 seed 3 book None frc");
-            EXPECT_EQ(withPrefix(engine.sync(), "info string genfens ").size(), 20u);
+            engine.send("genfens 40 seed 3 book None frc");
+            EXPECT_EQ(withPrefix(engine.sync(), "info string genfens ").size(), 40u);
         }
-        const Lines out = engine.search("go depth 9");
+        const Lines out = engine.search("go depth " + std::to_string(SANITIZER_SCALE > 1 ? 7 : 9));
         ASSERT_GE(out.size(), 2u);
         // The counts of the last line before the move (the time varies).
         const auto fields = infoFields(out[out.size() - 2]);
