@@ -590,8 +590,11 @@ std::string bunzip(int fd, const std::string* bytes, LineFeeder& feeder) {
     char* argv[] = {arg0, arg1, nullptr};
     const pid_t unzip = fork();
     if (unzip == 0) {
+        // Its own complaints would only repeat the message given below.
+        const int quiet = open("/dev/null", O_WRONLY);
         dup2(bytes ? in[0] : fd, 0);
         dup2(out[1], 1);
+        if (quiet >= 0) dup2(quiet, 2);
         close(out[0]), close(out[1]);
         if (bytes) close(in[0]), close(in[1]);
         execvp(argv[0], argv);
