@@ -282,8 +282,20 @@ TEST(PgnImport, DropsUnreadableGamesWhole) {
     spit(dir / "cut.pgn", good + pgnOf(rooks).substr(0, pgnOf(rooks).find("+0.20") + 2));
     const ToolRun cut = importPgn(dir, "cut.bin", {"cut.pgn"});
     EXPECT_EQ(slurp(dir / "cut.bin"), slurp(dir / "good.bin"));
-    EXPECT_NE(cut.err.find("cut.pgn: game 3 (White \"C\", Black \"D\", FEN \"r3k2r/p6p/8/8/8/8/P6P/R3K2R b KQkq - 5 30\") "
-                                "not imported: truncated: the input ends inside a comment"), std::string::npos) << cut.err;
+    EXPECT_NE(
+        cut.err.find("cut.pgn: game 3 (White \"C\", Black \"D\", FEN \"r3k2r/p6p/8/8/8/8/P6P/R3K2R b KQkq - 5 30\") "
+                     "not imported: truncated: the input ends inside a comment"),
+        std::string::npos)
+        << cut.err;
+
+    // Noise (NUL bytes, braces, brackets) before a good file changes nothing.
+    std::mt19937_64 rng(5);
+    std::string noise;
+    for (int i = 0; i < 4000; i++) noise += "\0{}[]( )\n\"Q1-*/."[rng() % 16] ^ (rng() % 4 == 0 ? char(rng()) : 0);
+    spit(dir / "noise.pgn", noise);
+    const ToolRun noisy = importPgn(dir, "noise.bin", {"noise.pgn", "good.pgn"});
+    EXPECT_EQ(noisy.status, 0) << noisy.err;
+    EXPECT_EQ(slurp(dir / "noise.bin"), slurp(dir / "good.bin"));
 
     const ToolRun missing = importPgn(dir, "none.bin", {"no-such.pgn"});
     EXPECT_EQ(missing.status, 1);
@@ -302,7 +314,9 @@ TEST(PgnImport, ReadsBzip2AndTarArchives) {
     spit(dir / "second.pgn", second);
     spit(dir / "both.pgn", first + second);
     ASSERT_EQ(runProgram(dir, {"bzip2", "-c", dir / "first.pgn"}, "first.pgn.bz2").status, 0);
-    ASSERT_EQ(runProgram(dir, {"tar", "-cf", dir / "games.pgn.tar", "-C", dir.str(), "first.pgn.bz2", "second.pgn"}).status, 0);
+    ASSERT_EQ(
+        runProgram(dir, {"tar", "-cf", dir / "games.pgn.tar", "-C", dir.str(), "first.pgn.bz2", "second.pgn"}).status,
+        0);
     const std::string bz2 = slurp(dir / "first.pgn.bz2");
     ASSERT_TRUE(bz2.starts_with("BZh"));
 
@@ -337,6 +351,7 @@ TEST(PgnImport, ReadsBzip2AndTarArchives) {
     const ToolRun cut = importPgn(dir, "cut.bin", {"cut.pgn.tar"});
     importPgn(dir, "first.bin", {"first.pgn"});
     EXPECT_EQ(slurp(dir / "cut.bin").substr(0, slurp(dir / "first.bin").size()), slurp(dir / "first.bin"));
-    EXPECT_NE(cut.err.find("cut.pgn.tar:second.pgn: the archive ends inside this member"), std::string::npos) << cut.err;
+    EXPECT_NE(cut.err.find("cut.pgn.tar:second.pgn: the archive ends inside this member"), std::string::npos)
+        << cut.err;
     EXPECT_EQ(slurp(dir / "cut.bin").size() % sizeof(TrainingRecord), 0u);
 }
