@@ -113,7 +113,7 @@ int rescore(const std::string& out, std::vector<TrainingRecord>& r) {
 int importPgn(const std::string& out, const std::vector<std::string>& paths) {
     initTables();
     initZobrist();
-    if (!truncateRecords(out, 0) && countRecords(out) > 0) {
+    if (!std::ofstream(out, std::ios::binary | std::ios::trunc)) {
         std::cerr << "cannot write " << out << "\n";
         return 1;
     }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <ostream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -93,7 +94,8 @@ Move parseSan(std::string_view san, int ply, Position& pos) {
     if (type == PAWN_T && san.size() >= 3) {
         const char last = char(std::toupper(static_cast<unsigned char>(san.back())));
         const bool withEquals = san[san.size() - 2] == '=';
-        if (const char* p = std::strchr(PIECE_SAN + 1, last); p && *p && last != 'K' && (withEquals || last == san.back())) {
+        if (const char* p = std::strchr(PIECE_SAN + 1, last);
+            p && *p && last != 'K' && (withEquals || last == san.back())) {
             promotion = makePiece(int(p - PIECE_SAN), WHITE);
             san.remove_suffix(withEquals ? 2 : 1);
         }
@@ -190,6 +192,15 @@ void PgnImporter::startGame() {
     gameNumber_++;
 }
 
+// Text from the input as a message shows it: at most 100 bytes, control
+// and non-ASCII bytes as '?'.
+static std::string shown(std::string_view text) {
+    std::string s(text.substr(0, 100));
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126) c = '?';
+    return text.size() > 100 ? s + "..." : s;
+}
+
 void PgnImporter::fail(const std::string& reason) {
     Game& g = *game_;
     if (g.failed) return;
@@ -247,8 +258,9 @@ void PgnImporter::line(std::string_view text) {
             if (variationDepth_ > 0) variationDepth_--;
             i++;
         } else {
-            size_t j = i;
-            while (j < text.size() && !std::isspace(static_cast<unsigned char>(text[j])) && !std::strchr("{;()", text[j]))
+            size_t j = i + 1;
+            while (j < text.size() && !std::isspace(static_cast<unsigned char>(text[j])) && text[j] != '{' &&
+                   text[j] != ';' && text[j] != '(' && text[j] != ')')
                 j++;
             if (variationDepth_ == 0) token(text.substr(i, j - i));
             i = j;
@@ -288,7 +300,7 @@ void PgnImporter::tagLine(std::string_view text) {
         game_->tags.emplace_back(name, std::move(value));
         text.remove_prefix(j + 1);
     }
-    fail("malformed tag pair: " + std::string(text.substr(0, 80)));
+    fail("malformed tag pair: " + shown(text));
 }
 
 bool PgnImporter::setUpBoard() {
@@ -316,7 +328,7 @@ bool PgnImporter::setUpBoard() {
     chess960 = frc;
     std::string error;
     if (!setPositionFromFen(fen, *pos_, &error)) {
-        fail("FEN tag \"" + fen + "\" does not parse: " + error);
+        fail("FEN tag \"" + shown(fen) + "\" does not parse: " + error);
         return false;
     }
     pos_->plyStack[0].moveListBegin = moveBuffer_.get();
@@ -361,7 +373,7 @@ void PgnImporter::token(std::string_view t) {
     if (g.failed) return;
     const Move m = parseSan(t, 0, *pos_);
     if (isNoMove(m)) {
-        fail("move " + std::to_string(g.movesRead) + " '" + std::string(t) + "' is not a legal move in " +
+        fail("move " + std::to_string(g.movesRead) + " '" + shown(t) + "' is not a legal move in " +
              positionToFen(*pos_));
         return;
     }
@@ -419,12 +431,14 @@ CommentScore readComment(std::string_view text) {
     const std::string_view whole = score.substr(0, dot);
     const std::string_view frac = dot == std::string_view::npos ? std::string_view{} : score.substr(dot + 1);
     if (whole.empty() || whole.size() > 6 || whole.find_first_not_of("0123456789") != std::string_view::npos ||
-        frac.find_first_not_of("0123456789") != std::string_view::npos || (dot != std::string_view::npos && frac.empty()))
+        frac.find_first_not_of("0123456789") != std::string_view::npos ||
+        (dot != std::string_view::npos && frac.empty()))
         return s;
     long long thousandths = 0;  // three decimals, the fourth rounds
     for (char c : whole) thousandths = thousandths * 10 + (c - '0');
     thousandths *= 1000;
-    for (size_t d = 0; d < 3; d++) thousandths += (d < frac.size() ? frac[d] - '0' : 0) * (d == 0 ? 100 : d == 1 ? 10 : 1);
+    for (size_t d = 0; d < 3; d++)
+        thousandths += (d < frac.size() ? frac[d] - '0' : 0) * (d == 0 ? 100 : d == 1 ? 10 : 1);
     if (frac.size() > 3 && frac[3] >= '5') thousandths++;
     const long long cp = (thousandths + 5) / 10;
     s.cp = int(negative ? -cp : cp);
@@ -441,8 +455,8 @@ void PgnImporter::comment(std::string_view text) {
     g.commented = true;
     const CommentScore s = readComment(text);
     if (!s.ok) {
-        std::string shown(text.substr(0, 60));
-        fail("unknown comment {" + shown + "} after move " + std::to_string(g.movesRead) + " '" + g.pendingSan + "'");
+        fail("unknown comment {" + shown(text) + "} after move " + std::to_string(g.movesRead) + " '" + g.pendingSan +
+             "'");
         return;
     }
     PgnImportCounts& c = g.counts;
@@ -510,9 +524,10 @@ void PgnImporter::abandonGame(const std::string& reason) {
     counts_.unreadable++;
     std::string who;
     for (const char* name : {"White", "Black", "Round", "FEN"})
-        if (const std::string* v = g.tag(name)) who += std::string(who.empty() ? "" : ", ") + name + " \"" + *v + "\"";
-    log_ << source_ << ": game " << gameNumber_ << (who.empty() ? "" : " (" + who + ")") << " not imported: " << g.failure
-         << "\n";
+        if (const std::string* v = g.tag(name))
+            who += std::string(who.empty() ? "" : ", ") + name + " \"" + shown(*v) + "\"";
+    log_ << source_ << ": game " << gameNumber_ << (who.empty() ? "" : " (" + who + ")")
+         << " not imported: " << g.failure << "\n";
     g.active = false;
 }
 
@@ -590,8 +605,11 @@ std::string bunzip(int fd, const std::string* bytes, LineFeeder& feeder) {
     char* argv[] = {arg0, arg1, nullptr};
     const pid_t unzip = fork();
     if (unzip == 0) {
+        // Its own complaints would only repeat the message given below.
+        const int quiet = open("/dev/null", O_WRONLY);
         dup2(bytes ? in[0] : fd, 0);
         dup2(out[1], 1);
+        if (quiet >= 0) dup2(quiet, 2);
         close(out[0]), close(out[1]);
         if (bytes) close(in[0]), close(in[1]);
         execvp(argv[0], argv);
@@ -635,6 +653,8 @@ bool isBzip2(const char* p, size_t n) { return n >= 3 && std::memcmp(p, "BZh", 3
 // A tar archive: 512-byte headers, each followed by its member's data padded
 // to whole blocks; two zero blocks end it.
 void importTar(int fd, const std::string& path, PgnImporter& importer) {
+    struct stat st;
+    const long long fileSize = fstat(fd, &st) == 0 ? (long long)st.st_size : 0;
     std::string longName;
     for (long long offset = 0;;) {
         char h[512];
@@ -652,24 +672,34 @@ void importTar(int fd, const std::string& path, PgnImporter& importer) {
             importer.inputError(path + ": no tar header at byte " + std::to_string(offset) + " (bad checksum)");
             break;
         }
-        long long size = 0;
+        unsigned long long declared = 0;
         if (static_cast<unsigned char>(h[124]) & 0x80) {  // base-256 size
-            for (int i = 125; i < 136; i++) size = size * 256 + static_cast<unsigned char>(h[i]);
+            for (int i = 128; i < 136; i++) declared = declared * 256 + static_cast<unsigned char>(h[i]);
         } else {
-            for (int i = 124; i < 136 && h[i] >= '0' && h[i] <= '7'; i++) size = size * 8 + (h[i] - '0');
+            for (int i = 124; i < 136 && h[i] >= '0' && h[i] <= '7'; i++)
+                declared = declared * 8 + unsigned(h[i] - '0');
         }
+        // A damaged header may claim more than the file holds: never read
+        // (or allocate) past its end.
+        const long long size = (long long)std::min<unsigned long long>(declared, 1ull << 50);
         const long long padded = (size + 511) / 512 * 512;
+        const long long available = std::max(0LL, fileSize - offset - 512);
         offset += 512 + padded;
         const char type = h[156];
         std::string name(h, strnlen(h, 100));
-        if (h[345] && std::memcmp(h + 257, "ustar", 5) == 0) name = std::string(h + 345, strnlen(h + 345, 155)) + "/" + name;
+        if (h[345] && std::memcmp(h + 257, "ustar", 5) == 0)
+            name = std::string(h + 345, strnlen(h + 345, 155)) + "/" + name;
         if (!longName.empty()) name = longName, longName.clear();
         const bool regular = type == '0' || type == 0 || type == '7';
+        if (size > available && !regular) {
+            importer.inputError(path + ":" + name + ": the archive ends inside this member");
+            break;
+        }
         if (type != 'L' && !regular) {  // directories, pax headers and links carry no games
             if (lseek(fd, off_t(padded), SEEK_CUR) < 0) break;
             continue;
         }
-        std::string data(size_t(size), '\0');
+        std::string data(size_t(std::min(size, available)), '\0');
         const size_t read = readFull(fd, data.data(), data.size());
         data.resize(read);
         const bool whole = read == size_t(size);
