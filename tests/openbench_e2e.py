@@ -91,17 +91,40 @@ class Processes:
         self.started.append((name, process))
         return process
 
+    @staticmethod
+    def session_members(sid):
+        members = []
+        for entry in os.listdir('/proc'):
+            if entry.isdigit():
+                try:
+                    with open('/proc/%s/stat' % entry) as f:
+                        fields = f.read().rsplit(')', 1)[1].split()
+                except OSError:
+                    continue
+                if int(fields[3]) == sid and fields[0] != 'Z':
+                    members.append(int(entry))
+        return members
+
     def stop(self, process):
-        # The session's id is the leader's pid; the group holds everything it
-        # started (engines, match runners, multiprocessing workers).
-        try:
-            os.killpg(process.pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
-        try:
-            process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            pass
+        # The session's id is the leader's pid. Its process group holds what
+        # the leader started directly, but not all: ninja runs each compile
+        # in a group of its own. Every member of the session goes.
+        for attempt in range(20):
+            members = self.session_members(process.pid)
+            if not members:
+                break
+            for pid in members:
+                try:
+                    os.kill(pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+            if process.poll() is None:
+                try:
+                    process.wait(timeout=1)
+                except subprocess.TimeoutExpired:
+                    pass
+            else:
+                time.sleep(0.05)
 
     def stop_all(self):
         for name, process in reversed(self.started):
