@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <string>
 
 #include "board/fen.h"
@@ -19,6 +20,7 @@
 std::atomic<i64> elapsedMs{0};
 std::atomic<int> stopCheckDepth{0};
 std::atomic<u64> tbHitsTotal{0};
+bool quietSearch = false;
 
 namespace {
 
@@ -77,10 +79,14 @@ bool isMateWithin(int score, int depth) {
 
 int mateInMoves(int score) { return score > 0 ? (MATE_VALUE - score) / 2 + 1 : -((MATE_VALUE + score) / 2); }
 
-void extractPv(Position& pos, int maxPly) {
-    pos.pvLast = 0;
-    int made = 0;
-    for (int i = 0; i < maxPly && i < MAX_SEARCH_PLY; i++) {
+namespace {
+
+// Walks exact hash entries with legal moves from ply `first` on, stores them
+// in plyStack[i].bestMove and returns the number of moves made; the caller
+// undoes them.
+int walkPv(Position& pos, int first, int maxPly) {
+    int made = first;
+    for (int i = first; i < maxPly && i < MAX_SEARCH_PLY; i++) {
         const TTEntry e = ttProbe(pos.key);
         const Move m = e.move();
         if (e.bound() != BOUND_EXACT || isNoMove(m)) break;
@@ -92,6 +98,30 @@ void extractPv(Position& pos, int maxPly) {
         made = i + 1;
         if (isRepetition(pos, i + 1)) break;  // a drawn line goes no further
     }
+    return made;
+}
+
+// The line of an iteration below depth 10, where the driver neither stores
+// the root in the table nor extracts the variation (that extraction may
+// replace the root move and sets the ponder move): the root's own best move,
+// then the exact entries after it, walked on a copy so that the search sees
+// nothing of it.
+void printShallowInfo(const Position& p, Position& scratch, int score, int depth, i64 time) {
+    std::memcpy(static_cast<void*>(&scratch), &p, sizeof p);
+    const Move best = p.plyStack[0].bestMove;
+    scratch.pvLast = 0;
+    doMove(0, best, scratch);
+    int made = 1;
+    if (!isRepetition(scratch, 1)) made = walkPv(scratch, 1, depth);
+    for (int i = made - 1; i >= 0; i--) undoMove(i, scratch.plyStack[i].bestMove, scratch);
+    printInfo(scratch, score, depth, p.selDepth, time);
+}
+
+}  // namespace
+
+void extractPv(Position& pos, int maxPly) {
+    pos.pvLast = 0;
+    const int made = walkPv(pos, 0, maxPly);
     for (int i = made - 1; i >= 0; i--) undoMove(i, pos.plyStack[i].bestMove, pos);
 }
 
@@ -191,7 +221,8 @@ void iterativeDeepening(worker& thread) {
                     break;
                 }
             }
-            if (finished && !stopSearch.load(std::memory_order_relaxed)) {
+            const bool completed = finished && !stopSearch.load(std::memory_order_relaxed);
+            if (completed) {
                 prevScore = p.rootScore = i16(score);
                 if (main && depth > 9) ttStore(p.key, p.plyStack[0].bestMove, score, depth, BOUND_EXACT);
                 p.rootDepthComplete = 1;
@@ -204,16 +235,21 @@ void iterativeDeepening(worker& thread) {
 
             if (main) {
                 boss& b = static_cast<boss&>(thread);
+                const bool mate = isMateWithin(prevScore, depth) && !stopSearch;
                 if (depth > 9) {
                     extractPv(p, depth);
                     if (!stopSearch && p.pvLast > 0) {
                         b.savedBestMove = p.plyStack[0].bestMove;
                         b.savedPonderMove = p.plyStack[1].bestMove;
                     }
-                    printInfo(p, prevScore, depth, p.selDepth, elapsedMs);
+                    if (!quietSearch) printInfo(p, prevScore, depth, p.selDepth, elapsedMs);
+                } else if (completed && !mate && !quietSearch) {
+                    // Shallow searches (fixed node counts, data generation)
+                    // get a score too; a mate line below stands for it.
+                    printShallowInfo(p, b.pvScratch, prevScore, depth, elapsedMs);
                 }
-                if (isMateWithin(prevScore, depth) && !stopSearch) {
-                    printMate(p, prevScore, depth, elapsedMs);
+                if (mate) {
+                    if (!quietSearch) printMate(p, prevScore, depth, elapsedMs);
                     if (!infiniteSearch && !ponderSearch) break;
                 }
             }
@@ -293,4 +329,26 @@ void bossRun(boss& self) {
     std::string reply = "bestmove " + moveToText(best, r.sideToMove, r);
     if (!isNoMove(ponder)) reply += " ponder " + moveToText(ponder, r.sideToMove ^ 1, r);
     say(reply);
+}
+
+SearchResult searchNodes(const Position& pos, u64 softNodes, u64 hardNodes, int depthFloor) {
+    worker& t = *threads[0];
+    resetLimits();
+    ponderSearch = false;  // a stopped "go ponder" leaves it set
+    depthLimit = 0;
+    searchStartMs = nowMs();
+    softTimeMs = hardTimeMs = 1 << 30;
+    timeFactor = 1.0f;
+    searchNodeLimit = hardNodes;
+    softNodeLimit = softNodes;
+    softNodeDepthFloor = depthFloor;
+    prepareSearch(pos);
+    const bool wasQuiet = quietSearch;
+    quietSearch = true;
+    iterativeDeepening(t);
+    quietSearch = wasQuiet;
+    softNodeLimit = 0;
+    searchNodeLimit = 0;
+    const Position& p = *t.position;
+    return {p.rootScore, p.plyStack[0].bestMove, p.rootDepth, nodesSearched()};
 }

@@ -68,6 +68,8 @@ public:
     void run() override;
     Move savedBestMove{};
     Move savedPonderMove{};
+    // Where the info line of a shallow iteration walks its variation.
+    Position pvScratch;
 };
 
 extern std::vector<std::unique_ptr<worker>> threads;

@@ -92,3 +92,24 @@ void ttStore(u64 key, Move move, int score, int depth, int bound) {
     c.keys[victim].store(key, std::memory_order_relaxed);
     c.entry[victim].store(TTEntry::make(move, score, depth, bound, ttGeneration).word, std::memory_order_relaxed);
 }
+
+TTLoan::TTLoan(int megabytes)
+    : clusters_(ttClusters), mask_(ttMask), generation_(ttGeneration), counter_(searchCounter) {
+    const u64 count = ttClusterCount(megabytes);
+    void* block = allocateLarge(count * sizeof(TTCluster));
+    if (!block) return;
+    ttClusters = static_cast<TTCluster*>(block);
+    ttMask = count - 1;
+    ttClear();
+    ttGeneration = 0;
+    granted_ = true;
+}
+
+TTLoan::~TTLoan() {
+    if (!granted_) return;
+    freeLarge(ttClusters, (ttMask + 1) * sizeof(TTCluster));
+    ttClusters = clusters_;
+    ttMask = mask_;
+    ttGeneration = generation_;
+    searchCounter = counter_;
+}

@@ -68,6 +68,26 @@ inline void ttPrefetch(u64 key) { __builtin_prefetch(&ttClusters[key & ttMask]);
 void ttStore(u64 key, Move move, int score, int depth, int bound);
 u64 ttClusterCount(int megabytes);
 
+// Lends the search a private, cleared table of `megabytes` while it lives:
+// work the engine does for itself (openings) then leaves the shared table,
+// its generations and the Hash option exactly as they were.
+class TTLoan {
+public:
+    explicit TTLoan(int megabytes);
+    ~TTLoan();
+    TTLoan(const TTLoan&) = delete;
+    TTLoan& operator=(const TTLoan&) = delete;
+    // False when the memory was not there (the shared table stays in use).
+    bool granted() const { return granted_; }
+
+private:
+    TTCluster* clusters_;
+    u64 mask_;
+    u8 generation_;
+    u32 counter_;
+    bool granted_ = false;
+};
+
 // Mate scores are stored as distances from the node, not from the root.
 inline int ttScoreToStore(int s, int ply) { return s >= MATE_BAND ? s + ply : s <= -MATE_BAND ? s - ply : s; }
 inline int ttScoreFromStore(int s, int ply) { return s >= MATE_BAND ? s - ply : s <= -MATE_BAND ? s + ply : s; }

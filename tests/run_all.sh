@@ -5,6 +5,9 @@
 #   thread           the fast tests under TSan (test program only)
 #   windows          the mingw-w64 cross-build, checked under wine
 #                    (tests/windows_check.sh; one count per check)
+#   openbench        the real OpenBench server, client and match runner build,
+#                    bench and play Velmora offline (tests/openbench_e2e.sh;
+#                    one count per check; skipped without ../shared/openbench)
 # Prints one closing line "N passed, N failed" and fails when any test fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -53,12 +56,33 @@ windows() {
   [ "$bad" -eq 0 ] || status=1
 }
 
+openbench() {
+  echo "=== openbench end-to-end ==="
+  local log good bad start rc
+  log=$(mktemp)
+  start=$(date +%s)
+  bash tests/openbench_e2e.sh build-tests/release 2>&1 | tee "$log"
+  rc=${PIPESTATUS[0]}
+  good=$(grep -c '^PASS openbench' "$log")
+  bad=$(grep -c '^FAIL openbench' "$log")
+  # A run that stopped before any verdict, or that failed as a whole, counts
+  # as one failure; a skip counts as nothing.
+  if ! grep -q '^SKIP openbench' "$log" && [ $((good + bad)) -eq 0 ]; then bad=1; fi
+  if [ "$rc" -ne 0 ] && [ "$bad" -eq 0 ]; then bad=1; fi
+  rm -f "$log"
+  echo "openbench stage: $(( $(date +%s) - start )) s"
+  passed=$((passed + good))
+  failed=$((failed + bad))
+  [ "$bad" -eq 0 ] || status=1
+}
+
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
 run release "" ""
 windows
+openbench
 # The sanitizer stages build only the fast tests and the programs they start.
 run asan-ubsan "address,undefined" "-L fast" velmora_tests
 run tsan "thread" "-L fast" velmora_tests

@@ -4,8 +4,12 @@
 # The Windows check needs the mingw-w64 cross-compiler and wine; they are
 # installed without their recommended packages (fonts, graphics), which a
 # console program under wine does not use.
+# The OpenBench end-to-end test runs the real server and client: Django,
+# SciPy (SPRT statistics), requests, psutil and cpuinfo; bzip2 unpacks the
+# PGN archive it downloads.
 set -euo pipefail
-packages=(g++ cmake ninja-build libgtest-dev stockfish)
+packages=(g++ cmake ninja-build libgtest-dev stockfish make python3-django python3-scipy
+          python3-requests python3-psutil python3-cpuinfo bzip2)
 windows_packages=(g++-mingw-w64-x86-64-posix wine wine64)
 missing() {
   local p

@@ -160,14 +160,13 @@ bool isCaptureOrPromotion(Move m) {
 bool playOpening(const Options& o, SplitMix& rng) {
     const bool frc = rng.unit() < o.frcShare;
     setUp(frc ? chess960StartFen(int(rng.below(960))) : std::string(START_FEN), frc);
-    for (int i = 0; i < o.randomPlies; i++) {
-        const int n = legalMoveCount();
-        if (n == 0) return false;
-        play(gameMoves[rng.below(u64(n))]);
-    }
-    if (legalMoveCount() == 0) return false;
-    const SearchResult r = searchNodes(gamePos, o.softNodes, o.hardNodes, o.depthFloor);
-    return r.depth > 0 && std::abs(r.score) <= o.openingLimit;
+    OpeningRules rules;
+    rules.randomPlies = o.randomPlies;
+    rules.softNodes = o.softNodes;
+    rules.hardNodes = o.hardNodes;
+    rules.depthFloor = o.depthFloor;
+    rules.scoreLimit = o.openingLimit;
+    return playRandomOpening(gamePos, gameMoves, rules, rng);
 }
 
 // Result of a finished game from White's view: 1, 0, -1. Positions are

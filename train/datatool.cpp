@@ -5,6 +5,8 @@
 //   velmora_data rescore OUT PATH... 
 //                                            the same positions labelled with the
 //                                            hand-written evaluation's quiescence score
+//   velmora_data pgn OUT PGN...              records from PGN games (plain, .bz2 or a tar of
+//                                            them) under the generator's filters
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -16,11 +18,13 @@
 #include <thread>
 #include <vector>
 
+#include "board/attacks.h"
 #include "board/fen.h"
 #include "platform/clock.h"
 #include "search/search.h"
 #include "search/threads.h"
 #include "train/engine_setup.h"
+#include "train/pgn.h"
 #include "train/training.h"
 
 namespace {
@@ -29,7 +33,9 @@ namespace {
     std::cerr << "usage: velmora_data stats PATH...\n"
                  "       velmora_data texel OUT PATH...\n"
                  "       velmora_data rescore OUT PATH...\n"
-                 "PATH is a record file or a directory of *.bin record files.\n";
+                 "       velmora_data pgn OUT PGN...\n"
+                 "PATH is a record file or a directory of *.bin record files; PGN is a PGN file,\n"
+                 "a bzip2-compressed one or a tar archive of either (OpenBench's .pgn.tar).\n";
     std::exit(2);
 }
 
@@ -102,11 +108,61 @@ int rescore(const std::string& out, std::vector<TrainingRecord>& r) {
     return appendRecords(out, r) ? 0 : 1;
 }
 
+// Imports PGN games into OUT (replaced). Records are buffered and written in
+// whole games, so OUT never holds part of a game.
+int importPgn(const std::string& out, const std::vector<std::string>& paths) {
+    initTables();
+    initZobrist();
+    if (!std::ofstream(out, std::ios::binary | std::ios::trunc)) {
+        std::cerr << "cannot write " << out << "\n";
+        return 1;
+    }
+    std::vector<TrainingRecord> buffer;
+    long long written = 0;
+    auto flush = [&] {
+        if (!appendRecords(out, buffer)) {
+            std::cerr << "cannot write " << out << "\n";
+            return false;
+        }
+        written += (long long)buffer.size();
+        buffer.clear();
+        return true;
+    };
+    PgnImporter importer(
+        [&](const std::vector<TrainingRecord>& game) {
+            buffer.insert(buffer.end(), game.begin(), game.end());
+            return buffer.size() < (1u << 16) || flush();
+        },
+        std::cerr);
+    const i64 start = nowMs();
+    bool opened = true;
+    for (const std::string& path : paths) {
+        opened &= importPgnPath(path, importer);
+        if (importer.sinkFailed()) break;
+    }
+    const bool wrote = !importer.sinkFailed() && flush();
+    const double seconds = std::max(1e-3, double(nowMs() - start) / 1000.0);
+    const PgnImportCounts& c = importer.counts();
+    std::printf("games %lld: imported %lld, no result %lld, unreadable %lld; input errors %lld\n", c.games, c.imported,
+                c.noResult, c.unreadable, c.inputErrors);
+    std::printf("positions %lld: kept %lld, filtered %lld (book %lld, no score %lld, mate score %lld, in check %lld, "
+                "capture or promotion %lld, lopsided %lld)\n",
+                c.positions, c.kept, c.filtered(), c.book, c.noScore, c.mateScore, c.inCheck, c.captureOrPromotion,
+                c.lopsided);
+    std::printf("speed %.0f positions/s (%.3f s); %lld records written to %s\n", double(c.positions) / seconds, seconds,
+                written, out.c_str());
+    return opened && wrote ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) usage();
     const std::string command = argv[1];
+    if (command == "pgn") {
+        if (argc < 4) usage();
+        return importPgn(argv[2], std::vector<std::string>(argv + 3, argv + argc));
+    }
     const int firstPath = command == "stats" ? 2 : 3;
     if (argc <= firstPath) usage();
     std::vector<TrainingRecord> records;

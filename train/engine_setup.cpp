@@ -41,19 +41,3 @@ bool setUpEngine(const EngineSetup& setup) {
     }
     return true;
 }
-
-SearchResult searchNodes(const Position& pos, u64 softNodes, u64 hardNodes, int depthFloor) {
-    worker& t = *threads[0];
-    resetLimits();
-    depthLimit = 0;
-    searchStartMs = nowMs();
-    softTimeMs = hardTimeMs = 1 << 30;
-    timeFactor = 1.0f;
-    searchNodeLimit = hardNodes;
-    softNodeLimit = softNodes;
-    softNodeDepthFloor = depthFloor;
-    prepareSearch(pos);
-    iterativeDeepening(t);
-    const Position& p = *t.position;
-    return {p.rootScore, p.plyStack[0].bestMove, p.rootDepth, nodesSearched()};
-}

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "board/position.h"
+#include "search/driver.h"
+#include "search/openings.h"
 
 struct EngineSetup {
     std::string network;        // network file; empty: hand-written evaluation everywhere
@@ -16,31 +18,3 @@ struct EngineSetup {
 // False (with a message on standard error) when the network or the
 // tablebases cannot be loaded.
 bool setUpEngine(const EngineSetup& setup);
-
-// Searches `pos` with the engine's driver on the one search thread: stops
-// after the iteration in which `softNodes` are passed (but not before
-// `depthFloor`), or at once at `hardNodes`. Returns the score of the last
-// completed iteration (side to move's view), the best move, the depth
-// completed (0 when none was) and the nodes searched.
-struct SearchResult {
-    int score;
-    Move move;
-    int depth;
-    u64 nodes;
-};
-SearchResult searchNodes(const Position& pos, u64 softNodes, u64 hardNodes, int depthFloor);
-
-// Counter xor-shift-multiply generator: one stream per seed.
-struct SplitMix {
-    u64 state;
-    explicit SplitMix(u64 seed) : state(seed) {}
-    u64 next() {
-        u64 z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    // Uniform in [0, n).
-    u64 below(u64 n) { return next() % n; }
-    double unit() { return double(next() >> 11) * (1.0 / 9007199254740992.0); }
-};

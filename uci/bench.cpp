@@ -95,4 +95,7 @@ void benchCommand(std::istringstream& words) {
     say("Total time (ms) : " + std::to_string(elapsed));
     say("Nodes searched  : " + std::to_string(nodes));
     say("Nodes/second    : " + std::to_string(nodes * 1000 / u64(elapsed)));
+    // OpenBench reads the count and the speed from the last line that has
+    // them, after dropping or blanking everything but letters and digits.
+    say(std::to_string(nodes) + " nodes " + std::to_string(nodes * 1000 / u64(elapsed)) + " nps");
 }

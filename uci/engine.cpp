@@ -16,6 +16,7 @@
 #include "search/tt.h"
 #include "tuning/texel.h"
 #include "uci/bench.h"
+#include "uci/genfens.h"
 #include "uci/go.h"
 #include "uci/hashreport.h"
 #include "uci/options.h"
@@ -165,6 +166,8 @@ bool executeCommand(const std::string& text) {
         say("Evaluation : " + std::to_string(evaluate(0, scratch)));
     } else if (command == "bench") {
         benchCommand(words);
+    } else if (command == "genfens") {
+        genfensCommand(words);
     } else if (command == "hashstats") {
         printHashStatistics();
     } else if (command == "help") {

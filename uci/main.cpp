@@ -32,9 +32,18 @@ int main(int argc, char** argv) {
     startEngine();
     if (argc > 1) {
         // The arguments form one command, run once; standard input is not read.
-        std::string commandLine;
-        for (int i = 1; i < argc; i++) commandLine += std::string(argv[i]) + " ";
-        executeCommand(commandLine);
+        // Arguments that hold spaces themselves are whole command lines
+        // (OpenBench: velmora "genfens 8 seed 1 book None " quit), run in turn.
+        bool separate = false;
+        for (int i = 1; i < argc; i++) separate |= std::string(argv[i]).find(' ') != std::string::npos;
+        if (separate) {
+            for (int i = 1; i < argc && executeCommand(argv[i]); i++) {
+            }
+        } else {
+            std::string commandLine;
+            for (int i = 1; i < argc; i++) commandLine += std::string(argv[i]) + " ";
+            executeCommand(commandLine);
+        }
     } else {
         commandLoop();
     }

@@ -25,7 +25,7 @@ const std::string AFTER_E4 = "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQ
 
 }  // namespace
 
-TEST(SearchProtocol, InfoLinesFromDepthTenAndALegalBestMove) {
+TEST(SearchProtocol, InfoLineEveryIterationAndALegalBestMove) {
     Engine engine;
     engine.send("position fen " + ENDGAME);
     const Lines out = engine.search("go depth 11");
@@ -44,18 +44,46 @@ TEST(SearchProtocol, InfoLinesFromDepthTenAndALegalBestMove) {
         TestPosition pos(ENDGAME);
         for (const std::string& m : words(last.at("pv"))) ASSERT_TRUE(playText(*pos, m)) << m << " in " << info;
     }
-    EXPECT_EQ(depths, (std::vector<int>{10, 11})) << "one line per iteration, none below depth 10";
+    EXPECT_EQ(depths, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11})) << "one line per iteration";
     // Under a depth limit the best and ponder moves begin the boss's last pv.
     const Lines pv = words(last["pv"]);
     ASSERT_FALSE(pv.empty());
     EXPECT_EQ(checkBestMove(ENDGAME, out.back()), pv[0]);
     EXPECT_TRUE(pv.size() < 2 || out.back() == "bestmove " + pv[0] + " ponder " + pv[1]) << out.back();
 
-    // Depth 6 ends below depth 10: the move alone, no info line.
-    engine.send("position fen " + AFTER_E4);
-    const Lines shallow = engine.search("go depth 6");
-    ASSERT_EQ(shallow.size(), 1u) << ::testing::PrintToString(shallow);
-    checkBestMove(AFTER_E4, shallow.back());
+}
+
+// Short searches (fixed depths, the node counts of data generation) give a
+// score and a legal variation for every completed depth from 1; under a depth
+// limit the last one starts with the move played.
+TEST(SearchProtocol, ShallowSearchesScoreEveryDepth) {
+    Engine engine;
+    for (const std::string& fen : {AFTER_E4, ENDGAME})
+        for (const std::string go : {"go depth 5", "go nodes 5000"}) {
+            SCOPED_TRACE(fen + ", " + go);
+            engine.send("ucinewgame");
+            engine.send("position fen " + fen);
+            const Lines out = engine.search(go);
+            ASSERT_FALSE(out.empty());
+            const Lines infos = withPrefix(out, "info");
+            ASSERT_EQ(infos.size() + 2, out.size()) << "readyok, the lines and the move";
+            std::map<std::string, std::string> f;
+            for (size_t i = 0; i < infos.size(); i++) {
+                f = infoFields(infos[i]);
+                EXPECT_EQ(f.at("depth"), std::to_string(i + 1)) << infos[i];
+                ASSERT_EQ(f.count("cp"), 1u) << infos[i];
+                EXPECT_LT(std::abs(std::stoi(f.at("cp"))), 2000) << infos[i];
+                EXPECT_GT(std::stoull(f.at("nodes")), 0u) << infos[i];
+                TestPosition pos(fen);
+                for (const std::string& m : words(f.at("pv"))) ASSERT_TRUE(playText(*pos, m)) << m << " in " << infos[i];
+            }
+            EXPECT_GE(infos.size(), go == "go depth 5" ? 5u : 4u);
+            // A node count may stop an iteration after it changed the move.
+            const std::string move = checkBestMove(fen, out.back());
+            if (go == "go depth 5") {
+                EXPECT_EQ(move, words(f.at("pv"))[0]);
+            }
+        }
 }
 
 // "quit" and the end of input end a four-thread search and the program.
@@ -127,10 +155,11 @@ TEST(Reliability, StalemateTraps) {
 // Roots that leave no choice answer at once with any number of threads, also
 // after a search has filled the workers' buffers, and timed (the threads
 // vote) as well as depth-limited: mated and stalemated roots with the empty
-// move, a single legal move with no info line, a mate in one at depth 1 (no
-// seldepth). In the last root the one legal move is Chess960 castling (king
+// move, a single legal move after three iterations, a mate in one at depth 1
+// (the mate line alone, no seldepth). In the last root the one legal move is Chess960 castling (king
 // takes rook) that only moves the rook.
 TEST(Reliability, RootsWithoutChoiceAnswerAtOnceWithAnyThreadCount) {
+    const std::string ITERATION = "info score cp -?[0-9]+ depth ";
     const struct {
         std::string fen;
         Lines expected;  // patterns
@@ -138,11 +167,13 @@ TEST(Reliability, RootsWithoutChoiceAnswerAtOnceWithAnyThreadCount) {
     } cases[] = {
         {STALEMATED, {"info score cp 0 depth 0", "bestmove a1a1"}, true},
         {MATED, {"info score mate 0", "bestmove a1a1"}, true},
-        {ONE_REPLY, {"bestmove a1b2"}, false},
+        {ONE_REPLY, {ITERATION + "1 .*", ITERATION + "2 .*", ITERATION + "3 .*", "bestmove a1b2"}, false},
         {MATE_IN_ONE,
          {R"(info score mate 1 depth 1 nodes \d+ nps \d+ time \d+ tbhits \d+ pv d1d8 ?)", "bestmove d1d8"},
          false},
-        {"k4r2/8/8/8/8/7p/7P/6KR w H - 0 1", {"bestmove g1h1"}, false},
+        {"k4r2/8/8/8/8/7p/7P/6KR w H - 0 1",
+         {ITERATION + "1 .*", ITERATION + "2 .*", ITERATION + "3 .*", "bestmove g1h1"},
+         false},
     };
     Engine engine;
     engine.send("setoption name UCI_Chess960 value true");
@@ -166,7 +197,6 @@ TEST(Reliability, RootsWithoutChoiceAnswerAtOnceWithAnyThreadCount) {
 TEST(Reliability, ASecondGoLeavesTheRunningSearchItsLimits) {
     Engine engine;
     engine.send("position startpos");
-    // An info line needs depth 10: a depth-1 search prints none.
     for (const auto& [first, second] : {std::pair{"go movetime 300", "go depth 1"},
                                         {"go depth 1", "go movetime 300"}, {"go infinite", "go depth 1"}}) {
         engine.send(first);
@@ -176,7 +206,8 @@ TEST(Reliability, ASecondGoLeavesTheRunningSearchItsLimits) {
             const int limitMs = go == "go movetime 300" ? 300 : 0;
             ASSERT_TRUE(engine.waitFor("bestmove", PROMPT_MS + limitMs, &seen)) << go << " lost its limits";
             checkBestMove(START_FEN, seen.back());
-            EXPECT_TRUE(go != "go depth 1" || seen.size() == 1) << "went deeper: " << ::testing::PrintToString(seen);
+            for (const std::string& info : withPrefix(seen, "info score"))
+                EXPECT_TRUE(go != "go depth 1" || infoFields(info).at("depth") == "1") << "went deeper: " << info;
         }
     }
 }
@@ -231,7 +262,7 @@ TEST(Reliability, GoNodesEndsNearTheCount) {
         ASSERT_FALSE(out.empty());
         checkBestMove(ENDGAME, out.back());
         const Lines infos = withPrefix(out, "info score cp");
-        ASSERT_FALSE(infos.empty()) << "no iteration reached depth 10";
+        ASSERT_FALSE(infos.empty()) << "no info line";
         const unsigned long long nodes = std::stoull(infoFields(infos.back()).at("nodes"));
         // The last line may miss another thread's last few hundred nodes.
         EXPECT_TRUE(nodes >= N * 9 / 10 && nodes <= N + 20000ull * threads) << nodes << ", " << threads << " threads";

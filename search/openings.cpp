@@ -1,0 +1,28 @@
+#include "search/openings.h"
+
+#include <cstdlib>
+
+#include "board/makemove.h"
+#include "board/movegen.h"
+#include "search/driver.h"
+
+namespace {
+
+int legalMoveCount(Position& pos, Move* moves) {
+    pos.plyStack[0].inCheck = isInCheck(pos);
+    generateLegal(0, moves, pos);
+    return int(pos.plyStack[0].moveListEnd - moves);
+}
+
+}  // namespace
+
+bool playRandomOpening(Position& pos, Move* moves, const OpeningRules& rules, SplitMix& rng) {
+    for (int i = 0; i < rules.randomPlies; i++) {
+        const int n = legalMoveCount(pos, moves);
+        if (n == 0) return false;
+        playRootMove(pos, moves[rng.below(u64(n))]);
+    }
+    if (legalMoveCount(pos, moves) == 0) return false;
+    const SearchResult r = searchNodes(pos, rules.softNodes, rules.hardNodes, rules.depthFloor);
+    return r.depth > 0 && std::abs(r.score) <= rules.scoreLimit;
+}
