@@ -348,11 +348,10 @@ def scored(comment):
     return bool(m and int(m.group(4)) >= 1 and nodes and int(nodes.group(1)) > 0)
 
 
-def in_check(fen):
-    """Whether the side to move is attacked on its king square (FEN only)."""
-    rows = fen.split()[0].split('/')
+def fen_board(fen):
+    """The pieces of a FEN by (rank, file), rank 0 being White's first."""
     board = {}
-    for r, row in enumerate(rows):
+    for r, row in enumerate(fen.split()[0].split('/')):
         f = 0
         for c in row:
             if c.isdigit():
@@ -360,6 +359,12 @@ def in_check(fen):
             else:
                 board[(7 - r, f)] = c
                 f += 1
+    return board
+
+
+def in_check(fen):
+    """Whether the side to move is attacked on its king square (FEN only)."""
+    board = fen_board(fen)
     white = fen.split()[1] == 'w'
     king = 'K' if white else 'k'
     kr, kf = next(sq for sq, p in board.items() if p == king)
@@ -425,16 +430,7 @@ def comparable(fen):
     fields = fen.split()
     if len(fields) < 4 or fields[3] == '-':
         return ' '.join(fields)
-    ranks = fields[0].split('/')
-    board = {}
-    for r, row in enumerate(ranks):
-        f = 0
-        for c in row:
-            if c.isdigit():
-                f += int(c)
-            else:
-                board[(7 - r, f)] = c
-                f += 1
+    board = fen_board(fen)
     file = ord(fields[3][0]) - ord('a')
     white = fields[1] == 'w'
     rank, pawn = (4, 'P') if white else (3, 'p')
