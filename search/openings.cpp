@@ -6,15 +6,11 @@
 #include "board/movegen.h"
 #include "search/driver.h"
 
-namespace {
-
 int legalMoveCount(Position& pos, Move* moves) {
     pos.plyStack[0].inCheck = isInCheck(pos);
     generateLegal(0, moves, pos);
     return int(pos.plyStack[0].moveListEnd - moves);
 }
-
-}  // namespace
 
 bool playRandomOpening(Position& pos, Move* moves, const OpeningRules& rules, SplitMix& rng) {
     for (int i = 0; i < rules.randomPlies; i++) {

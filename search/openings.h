@@ -31,6 +31,10 @@ struct OpeningRules {
     int scoreLimit = 400;
 };
 
+// Fills `moves` (the position's move buffer) with the legal moves of `pos`
+// at ply 0 and returns their number.
+int legalMoveCount(Position& pos, Move* moves);
+
 // Plays rules.randomPlies random legal moves on `pos` (set up by the caller;
 // `moves` is its move buffer), drawing from `rng`. True when every ply had a
 // move, the result still has one, and the verification search (on the first

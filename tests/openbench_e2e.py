@@ -239,7 +239,7 @@ class WorkloadLog:
 '''
 
 
-def create_rows(spec):
+def create_rows(setup):
     """Runs inside the server folder with Django set up: user, profile,
     engines and the two tests, straight through the ORM."""
     import django
@@ -249,13 +249,13 @@ def create_rows(spec):
 
     user = User.objects.create_user(username=USER, password=PASSWORD)
     Profile.objects.create(user=user, enabled=True, approver=True)
-    dev = Engine.objects.create(name='dev', source=spec['source'], sha=spec['dev_sha'], bench=spec['bench'])
-    base = Engine.objects.create(name='base', source=spec['source'], sha=spec['base_sha'], bench=spec['bench'])
+    dev = Engine.objects.create(name='dev', source=setup['source'], sha=setup['dev_sha'], bench=setup['bench'])
+    base = Engine.objects.create(name='base', source=setup['source'], sha=setup['base_sha'], bench=setup['bench'])
 
     common = dict(author=USER, approved=True, dev=dev, base=base,
-                  dev_repo=spec['source'], base_repo=spec['source'],
+                  dev_repo=setup['source'], base_repo=setup['source'],
                   dev_engine=ENGINE, base_engine=ENGINE,
-                  scale_method='BASE', scale_nps=spec['nps'], throughput=1000)
+                  scale_method='BASE', scale_nps=setup['nps'], throughput=1000)
     # DATAGEN first (higher priority): once the client moves on to the SPRT,
     # no machine is on the DATAGEN test and its archive can be downloaded.
     datagen = Test.objects.create(
@@ -277,7 +277,7 @@ def create_rows(spec):
     print(json.dumps({'datagen': datagen.id, 'sprt': sprt.id}))
 
 
-def prepare_server(server, spec, env):
+def prepare_server(server, setup, env):
     """OpenBench's config for Velmora alone, the book, the settings override,
     the database and its rows."""
     config_path = os.path.join(server, 'Config', 'config.json')
@@ -287,9 +287,9 @@ def prepare_server(server, spec, env):
     config['engines'] = [ENGINE]
     with open(config_path, 'w') as f:
         json.dump(config, f, indent=4)
-    shutil.copy(spec['engine_json'], os.path.join(server, 'Engines', ENGINE + '.json'))
+    shutil.copy(setup['engine_json'], os.path.join(server, 'Engines', ENGINE + '.json'))
     with open(os.path.join(server, 'Books', BOOK + '.json'), 'w') as f:
-        json.dump({'sha': spec['book_sha'], 'source': spec['book_url']}, f)
+        json.dump({'sha': setup['book_sha'], 'source': setup['book_url']}, f)
     with open(os.path.join(server, 'velmora_e2e_settings.py'), 'w') as f:
         f.write(SETTINGS)
     with open(os.path.join(server, 'velmora_e2e_workloads.py'), 'w') as f:
@@ -299,7 +299,7 @@ def prepare_server(server, spec, env):
     if migrate.returncode != 0:
         sys.stdout.write(migrate.stdout.decode(errors='replace')[-3000:])
         raise RuntimeError('manage.py migrate failed')
-    rows = run([sys.executable, os.path.abspath(__file__), '--create-rows', json.dumps(spec)], cwd=server, env=env)
+    rows = run([sys.executable, os.path.abspath(__file__), '--create-rows', json.dumps(setup)], cwd=server, env=env)
     text = rows.stdout.decode(errors='replace')
     found = re.findall(r'^\{.*\}$', text, re.M)
     if rows.returncode != 0 or not found:
@@ -501,7 +501,7 @@ def main():
                PYTHONPATH=server, PYTHONDONTWRITEBYTECODE='1', TMPDIR=tmp)
     with open(os.path.join(repo, 'tools', 'openbench', ENGINE + '.json')) as f:
         engine_nps = json.load(f)['nps']
-    spec = {
+    setup = {
         'source': 'http://127.0.0.1:%d/velmora.zip' % http_port,
         # Two engine rows, two builds of the same source (the client names
         # binaries by the first 8 characters of the sha).
@@ -511,7 +511,7 @@ def main():
         'book_sha': hashlib.sha256(book).hexdigest(),
         'book_url': 'http://127.0.0.1:%d/%s.zip' % (http_port, BOOK),
     }
-    ids = prepare_server(server, spec, env)
+    ids = prepare_server(server, setup, env)
     note('server prepared in %.0f s (tests: DATAGEN #%d, SPRT #%d)' % (time.time() - started, ids['datagen'], ids['sprt']))
 
     procs = Processes()

@@ -141,12 +141,6 @@ void setUp(const std::string& fen, bool frc) {
     attachEvalCaches(gamePos, gameCaches);
 }
 
-int legalMoveCount() {
-    gamePos.plyStack[0].inCheck = isInCheck(gamePos);
-    generateLegal(0, gameMoves, gamePos);
-    return int(gamePos.plyStack[0].moveListEnd - gameMoves);
-}
-
 void play(Move m) {
     playRootMove(gamePos, m);
 }
@@ -186,7 +180,7 @@ int playGame(const Options& o, SplitMix& rng, Progress& progress, std::vector<Tr
     for (int ply = 0; result == 2; ply++) {
         if (stopRequested) return 2;
         const int us = gamePos.sideToMove;
-        const int moves = legalMoveCount();
+        const int moves = legalMoveCount(gamePos, gameMoves);
         if (moves == 0) {
             result = gamePos.plyStack[0].inCheck ? (us == WHITE ? -1 : 1) : 0;
             break;

@@ -41,10 +41,6 @@ bool readUnsigned(const std::string& word, unsigned long long& out) {
     return *end == 0 && errno == 0;
 }
 
-bool isNumber(const std::string& word) {
-    return !word.empty() && std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 struct Request {
     unsigned long long count = 0;
     u64 seed = 0;
@@ -146,7 +142,9 @@ bool setFromBookLine(const std::string& line, Position& pos, std::string& error)
         return false;
     }
     std::string fen = fields[0] + " " + fields[1] + " " + fields[2] + " " + fields[3];
-    fen += fields.size() == 6 && isNumber(fields[4]) && isNumber(fields[5]) ? " " + fields[4] + " " + fields[5] : " 0 1";
+    unsigned long long counter;
+    const bool counters = fields.size() == 6 && readUnsigned(fields[4], counter) && readUnsigned(fields[5], counter);
+    fen += counters ? " " + fields[4] + " " + fields[5] : " 0 1";
     return setPositionFromFen(fen, pos, &error);
 }
 
@@ -183,10 +181,9 @@ bool setStart(const Request& r, Book& book, SplitMix& rng) {
 // the opening given.
 std::string openingFen() {
     std::string fen = positionToFen(openingPosition);
-    openingPosition.plyStack[0].inCheck = isInCheck(openingPosition);
-    generateLegal(0, openingMoves, openingPosition);
-    for (const Move* m = openingMoves; m < openingPosition.plyStack[0].moveListEnd; m++)
-        if (m->flag == FLAG_EP) return fen;
+    const int n = legalMoveCount(openingPosition, openingMoves);
+    for (int i = 0; i < n; i++)
+        if (openingMoves[i].flag == FLAG_EP) return fen;
     std::istringstream in(fen);
     std::string field[6];
     for (std::string& f : field) in >> f;
