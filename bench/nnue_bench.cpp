@@ -6,6 +6,7 @@
 #include <memory>
 #include <random>
 #include <sstream>
+#include <string_view>
 #include <vector>
 
 #include "board/attacks.h"
@@ -48,13 +49,19 @@ u64 lineEvaluations(Position& pos, std::mt19937_64& rng, Evaluate evaluate, bool
 }
 
 double baselineSeconds = 0;
+constexpr const char* BASELINE = "no evaluation (baseline)";
 
-void measure(const char* name, Evaluate evaluate, bool refresh) {
+// One pass over the same 400 games' lines: the evaluations and the time taken.
+struct Pass {
+    u64 evaluations = 0;
+    i64 elapsed = 0;
+};
+
+Pass timedPass(Evaluate evaluate, bool refresh, i64& sink) {
     std::mt19937_64 rng(12345);
     auto pos = std::make_unique<Position>();
     auto buffer = std::make_unique<Move[]>(MOVE_BUFFER_SIZE);
     pos->plyStack[0].moveListBegin = buffer.get();
-    i64 sink = 0;
     u64 evaluations = 0;
     i64 elapsed = 0;
     for (int game = 0; game < 400; game++) {
@@ -72,8 +79,22 @@ void measure(const char* name, Evaluate evaluate, bool refresh) {
         for (int line = 0; line < 100; line++) evaluations += lineEvaluations(*pos, rng, evaluate, refresh, sink);
         elapsed += nowNs() - start;
     }
-    const double seconds = double(elapsed) / 1e9;
-    if (!evaluate(*pos, 0) && baselineSeconds == 0) {
+    return {evaluations, elapsed};
+}
+
+// The best of several identical passes: on a shared or virtual machine the
+// slow passes are other programs' time, not ours.
+void measure(const char* name, Evaluate evaluate, bool refresh) {
+    constexpr int PASSES = 5;
+    i64 sink = 0;
+    Pass best;
+    for (int i = 0; i < PASSES; i++) {
+        const Pass pass = timedPass(evaluate, refresh, sink);
+        if (i == 0 || pass.elapsed < best.elapsed) best = pass;
+    }
+    const u64 evaluations = best.evaluations;
+    const double seconds = double(best.elapsed) / 1e9;
+    if (name == std::string_view(BASELINE) && baselineSeconds == 0) {
         baselineSeconds = seconds;
         std::printf("%-24s %9llu moves  %7.3f s (move generation and make/unmake alone)\n", name,
                     (unsigned long long)evaluations, seconds);
@@ -102,7 +123,7 @@ int main(int argc, char** argv) {
         loadNetwork(bytes);
     }
     // Move generation and make/unmake alone, to subtract by eye.
-    measure("no evaluation (baseline)", [](Position&, int) -> i16 { return 0; }, false);
+    measure(BASELINE, [](Position&, int) -> i16 { return 0; }, false);
     // "--avx2" or "--avx512" measures that incremental path alone (for profiling).
     const std::string only = argc > 2 ? argv[2] : "";
     const bool all = only.empty();
