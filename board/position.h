@@ -132,6 +132,35 @@ inline bool isInCheck(const Position& pos) {
     return isSquareAttacked(pos, pos.kingSquare(us), us ^ 1, pos.occupancy());
 }
 
+// Whether a move may give check: false only when it surely does not, so that a
+// search can prune it without making it. Every special move
+// (castling, en passant, promotion, double step) is left to the real test.
+inline bool mayGiveCheck(Move move, int piece, const Position& pos) {
+    if (move.flag != FLAG_NORMAL) return true;
+    const int us = pos.sideToMove;
+    const int king = pos.kingSquare(us ^ 1);
+    const u64 occ = (pos.occupancy() ^ bit(move.from)) | bit(move.to);
+    const u64 queens = pos.pieces[WQUEEN + us];
+    const u64 sliders = (((pos.pieces[WROOK + us] | queens) & rookAttacks(king, occ)) |
+                         ((pos.pieces[WBISHOP + us] | queens) & bishopAttacks(king, occ))) &
+                        ~bit(move.from);
+    if (sliders) return true;  // uncovered, or the moved slider itself from `to`
+    switch (pieceType(piece)) {
+    case PAWN_T:
+        return pawnAttackers[us][king] & bit(move.to);
+    case KNIGHT_T:
+        return knightAttacks[move.to] & bit(king);
+    case BISHOP_T:
+        return bishopAttacks(move.to, occ) & bit(king);
+    case ROOK_T:
+        return rookAttacks(move.to, occ) & bit(king);
+    case QUEEN_T:
+        return queenAttacks(move.to, occ) & bit(king);
+    default:
+        return false;
+    }
+}
+
 // The process-wide root position and its move buffer.
 extern Position rootPosition;
 extern Move rootMoveBuffer[MOVE_BUFFER_SIZE];

@@ -303,6 +303,9 @@ int alphaBeta(int ply, int depth, int alpha, int beta, Position& pos) {
                 continue;
         }
 
+        // Once late-move pruning has begun, what surely gives no check is
+        // pruned below anyway: no need to make it to find out.
+        if (mayPrune && skipQuiets && !mayGiveCheck(m, piece, pos)) continue;
         const bool legal = st.inCheck ? (stage == STAGE_EVASIONS || isFullyLegal(m, pos)) : isLegal(ply, m, pos);
         if (!legal) continue;
         // The exchange test of a checking move must see the board before it.

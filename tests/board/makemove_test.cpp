@@ -28,13 +28,14 @@ void expectSameState(const Position& a, const Position& b, const std::string& wh
 
 // Random games of both kinds: after every legal move the new state is
 // consistent with a recomputation, the counter restarts exactly at captures
-// and pawn moves, and unmaking restores the old state.
+// and pawn moves, a move said to give no check gives none, and unmaking
+// restores the old state.
 TEST(MakeMove, EveryMoveOfRandomGamesRoundTrips) {
     std::mt19937_64 rng(99);
     static const char* seeds[] = {START_FEN, "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
                                   "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1",
                                   "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1"};
-    int checked = 0;
+    int checked = 0, surelyQuiet = 0;
     for (int game = 0; game < 120 / SANITIZER_SCALE; game++) {
         const bool frc = game % 2 == 1;
         Chess960Mode mode(frc);
@@ -47,9 +48,12 @@ TEST(MakeMove, EveryMoveOfRandomGamesRoundTrips) {
             if (moves.empty()) break;
             auto before = std::make_unique<Position>(pos);
             for (Move m : moves) {
+                const bool mayCheck = mayGiveCheck(m, pos.board[m.from], pos);
                 doMove(0, m, pos);
+                surelyQuiet += !mayCheck;
                 const std::string where = positionToFen(*before) + " " + moveToText(m, before->sideToMove, *before);
                 ASSERT_EQ(pos.key, pos.keyHistory[pos.gamePly - 1]) << where;
+                ASSERT_TRUE(mayCheck || !isInCheck(pos)) << where << ": gives check";
                 const bool resets =
                     pieceType(before->board[m.from]) == PAWN_T || (!isCastling(m.flag) && before->board[m.to]);
                 ASSERT_EQ(pos.rule50, resets ? 0 : before->rule50 + 1) << where;
@@ -66,4 +70,5 @@ TEST(MakeMove, EveryMoveOfRandomGamesRoundTrips) {
         }
     }
     EXPECT_GT(checked, 100000 / SANITIZER_SCALE);
+    EXPECT_GT(surelyQuiet, checked / 2);  // the check test rules most moves out
 }
