@@ -133,6 +133,11 @@ def run(command, **kwargs):
     return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **kwargs)
 
 
+def write(path, data):
+    with open(path, 'wb' if isinstance(data, bytes) else 'w') as f:
+        f.write(data)
+
+
 # ---------------------------------------------------------------------------
 # Preparation
 
@@ -272,15 +277,11 @@ def prepare_server(server, setup, env):
         config = json.load(f)
     config['books'] = [BOOK]
     config['engines'] = [ENGINE]
-    with open(config_path, 'w') as f:
-        json.dump(config, f, indent=4)
+    write(config_path, json.dumps(config, indent=4))
     shutil.copy(setup['engine_json'], os.path.join(server, 'Engines', ENGINE + '.json'))
-    with open(os.path.join(server, 'Books', BOOK + '.json'), 'w') as f:
-        json.dump({'sha': setup['book_sha'], 'source': setup['book_url']}, f)
-    with open(os.path.join(server, 'velmora_e2e_settings.py'), 'w') as f:
-        f.write(SETTINGS)
-    with open(os.path.join(server, 'velmora_e2e_workloads.py'), 'w') as f:
-        f.write(MIDDLEWARE)
+    write(os.path.join(server, 'Books', BOOK + '.json'), json.dumps({'sha': setup['book_sha'], 'source': setup['book_url']}))
+    write(os.path.join(server, 'velmora_e2e_settings.py'), SETTINGS)
+    write(os.path.join(server, 'velmora_e2e_workloads.py'), MIDDLEWARE)
 
     migrate = run([sys.executable, 'manage.py', 'migrate', '--noinput'], cwd=server, env=env)
     if migrate.returncode != 0:
@@ -509,8 +510,7 @@ def main():
 
         shutil.copytree(os.path.join(server, 'Client'), client)
         shutil.copy(runner, os.path.join(client, 'fastchess-ob'))
-        with open(os.path.join(bin_dir, 'pkill'), 'w') as f:
-            f.write(PKILL)
+        write(os.path.join(bin_dir, 'pkill'), PKILL)
         os.chmod(os.path.join(bin_dir, 'pkill'), 0o755)
         client_env = dict(os.environ, PATH=bin_dir + os.pathsep + os.environ['PATH'], PYTHONDONTWRITEBYTECODE='1',
                           TMPDIR=tmp)
@@ -548,8 +548,7 @@ def main():
                     body = reply.read()
                     if not body.lstrip().startswith(b'{'):
                         archive = body
-                        with open(os.path.join(state, '%d.pgn.tar' % ids['datagen']), 'wb') as f:
-                            f.write(body)
+                        write(os.path.join(state, '%d.pgn.tar' % ids['datagen']), body)
                 except Exception:
                     pass
             if archive is not None and sprt[0]:
@@ -561,7 +560,7 @@ def main():
                 break
         finished_in = time.time() - started
         # All the work is in: let the client leave on its own, then end it.
-        open(os.path.join(client, 'openbench.exit'), 'w').close()
+        write(os.path.join(client, 'openbench.exit'), '')
         try:
             client_proc.wait(timeout=5)
         except subprocess.TimeoutExpired:
