@@ -93,13 +93,29 @@ void TempDir::copyTable(const std::string& file, const std::string& as) const {
     std::filesystem::copy_file(testData("syzygy/tables/" + file), path / (as.empty() ? file : as),
                                std::filesystem::copy_options::overwrite_existing);
 }
-std::vector<unsigned char> TempDir::read(const std::string& file) const {
-    std::ifstream in(path / file, std::ios::binary);
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
-void TempDir::write(const std::string& file, const std::vector<unsigned char>& bytes) const {
-    std::ofstream out(path / file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+void writeFile(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+int runProgram(std::vector<std::string> args, const std::string& outFile, const std::string& errFile,
+               const std::function<void(pid_t)>& meanwhile) {
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (!outFile.empty()) dup2(open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+        if (!errFile.empty()) dup2(open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    if (meanwhile) meanwhile(pid);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 struct ThreadTables {

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <random>
@@ -47,6 +48,10 @@ struct CapturedOutput {
     FILE* outer_;
 };
 
+// A whole file as bytes ("" when it cannot be read); a file written whole.
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
+
 // A scratch directory under /tmp, removed with everything in it at the end.
 struct TempDir {
     std::filesystem::path path;
@@ -56,8 +61,8 @@ struct TempDir {
     std::string operator/(const std::string& leaf) const { return (path / leaf).string(); }
     // Copies a table file of tests/data/syzygy/tables, optionally renamed.
     void copyTable(const std::string& file, const std::string& as = "") const;
-    std::vector<unsigned char> read(const std::string& file) const;
-    void write(const std::string& file, const std::vector<unsigned char>& bytes) const;
+    std::string read(const std::string& file) const { return readFile(*this / file); }
+    void write(const std::string& file, const std::string& bytes) const { writeFile(*this / file, bytes); }
 };
 
 // A search thread's continuation histories and evaluation caches.
@@ -91,6 +96,12 @@ bool playText(Position& pos, const std::string& text);
 
 // Plays up to `plies` random legal moves at ply 0, as "position" does.
 void playRandomMoves(Position& pos, int plies, std::mt19937_64& rng);
+
+// Runs a program with the arguments, no shell between, its standard output
+// and error into the files named (kept where ""); `meanwhile` gets its pid
+// while it runs. Returns its exit code, -1 when it did not exit by itself.
+int runProgram(std::vector<std::string> args, const std::string& outFile = "", const std::string& errFile = "",
+               const std::function<void(pid_t)>& meanwhile = {});
 
 // Runs the engine binary (or another program) on the standard input given;
 // returns its standard output.

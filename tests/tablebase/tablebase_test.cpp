@@ -126,7 +126,7 @@ TEST_F(Tablebase, RegistrationCountsTheFilesFound) {
     probeDtz(tbPositionFromFen(KQK), success);
     EXPECT_EQ(success, 0);  // no DTZ file
 
-    std::vector<unsigned char> dtm(80, 0);
+    std::string dtm(80, '\0');
     std::memcpy(dtm.data(), &TB_MAGIC[TB_DTM], 4);
     dir.write("KRPvKR.rtbm", dtm);
     expectRegistered(dir.str(), 1, 0, 0, 3);

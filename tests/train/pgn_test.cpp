@@ -2,11 +2,7 @@
 // position, score and result is known.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <fstream>
 #include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "board/fen.h"
 #include "board/movegen.h"
@@ -21,37 +17,11 @@ struct ToolRun {
     std::string out, err;
 };
 
-std::string slurp(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-void spit(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-// Runs a program with the arguments, standard output and error into files
-// of `dir`; no shell between.
-ToolRun runProgram(const TempDir& dir, std::vector<std::string> args, const std::string& stdoutFile = "tool.out") {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open((dir / stdoutFile).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open((dir / "tool.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(out, 1);
-        dup2(err, 2);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir / stdoutFile), slurp(dir / "tool.err")};
-}
-
 ToolRun importPgn(const TempDir& dir, const std::string& out, const std::vector<std::string>& inputs) {
     std::vector<std::string> args = {VELMORA_DATA, "pgn", dir / out};
     for (const auto& i : inputs) args.push_back(dir / i);
-    return runProgram(dir, args);
+    const int status = runProgram(args, dir / "tool.out", dir / "tool.err");
+    return {status, dir.read("tool.out"), dir.read("tool.err")};
 }
 
 std::vector<TrainingRecord> records(const std::string& path) {
@@ -232,7 +202,7 @@ TEST(PgnImport, KeepsTheGeneratorsPositionsFromTheSideToMove) {
         for (const std::string& e : expectedRecords(*g)) expected.push_back(e);
     }
     text += pgnOf(scholar, "*");  // no result: skipped
-    spit(dir / "games.pgn", text);
+    dir.write("games.pgn", text);
     const ToolRun run = importPgn(dir, "games.bin", {"games.pgn"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
@@ -255,20 +225,20 @@ TEST(PgnImport, DropsUnreadableGamesWhole) {
     initEngineForTests();
     TempDir dir;
     const std::string good = pgnOf(rooks) + pgnOf(scholar);
-    spit(dir / "good.pgn", good);
+    dir.write("good.pgn", good);
     std::string illegal = pgnOf(scholar), unknown = pgnOf(scholar), badFen = pgnOf(rooks);
     illegal.replace(illegal.find("Qh5"), 3, "Qh6");
     unknown.replace(unknown.find("-0.25/8"), 7, "later");
     badFen.replace(badFen.find("R3K2R b"), 7, "R3K2R x");
     const std::string truncated = pgnOf(scholar).substr(0, 150);
-    spit(dir / "bad.pgn", pgnOf(rooks) + illegal + unknown + badFen + pgnOf(scholar) + truncated);
+    dir.write("bad.pgn", pgnOf(rooks) + illegal + unknown + badFen + pgnOf(scholar) + truncated);
 
     const ToolRun ok = importPgn(dir, "good.bin", {"good.pgn"});
     const ToolRun bad = importPgn(dir, "bad.bin", {"bad.pgn"});
     ASSERT_EQ(ok.status, 0) << ok.err;
     ASSERT_EQ(bad.status, 0) << bad.err;
-    EXPECT_EQ(slurp(dir / "bad.bin"), slurp(dir / "good.bin"));
-    EXPECT_GT(slurp(dir / "good.bin").size(), 0u);
+    EXPECT_EQ(dir.read("bad.bin"), dir.read("good.bin"));
+    EXPECT_GT(dir.read("good.bin").size(), 0u);
     const std::string name = dir / "bad.pgn";
     for (const char* what : {": game 2 (White \"A\", Black \"B\") not imported: move 5 'Qh6' is not a legal move",
                              ": game 3 (White \"A\", Black \"B\") not imported: unknown comment {later 0.010s",
@@ -279,9 +249,9 @@ TEST(PgnImport, DropsUnreadableGamesWhole) {
     EXPECT_NE(bad.out.find("games 6: imported 2, no result 0, unreadable 4;"), std::string::npos) << bad.out;
 
     // A game cut inside its comment at the end of the file.
-    spit(dir / "cut.pgn", good + pgnOf(rooks).substr(0, pgnOf(rooks).find("+0.20") + 2));
+    dir.write("cut.pgn", good + pgnOf(rooks).substr(0, pgnOf(rooks).find("+0.20") + 2));
     const ToolRun cut = importPgn(dir, "cut.bin", {"cut.pgn"});
-    EXPECT_EQ(slurp(dir / "cut.bin"), slurp(dir / "good.bin"));
+    EXPECT_EQ(dir.read("cut.bin"), dir.read("good.bin"));
     EXPECT_NE(
         cut.err.find("cut.pgn: game 3 (White \"C\", Black \"D\", FEN \"r3k2r/p6p/8/8/8/8/P6P/R3K2R b KQkq - 5 30\") "
                      "not imported: truncated: the input ends inside a comment"),
@@ -292,10 +262,10 @@ TEST(PgnImport, DropsUnreadableGamesWhole) {
     std::mt19937_64 rng(5);
     std::string noise;
     for (int i = 0; i < 4000; i++) noise += "\0{}[]( )\n\"Q1-*/."[rng() % 16] ^ (rng() % 4 == 0 ? char(rng()) : 0);
-    spit(dir / "noise.pgn", noise);
+    dir.write("noise.pgn", noise);
     const ToolRun noisy = importPgn(dir, "noise.bin", {"noise.pgn", "good.pgn"});
     EXPECT_EQ(noisy.status, 0) << noisy.err;
-    EXPECT_EQ(slurp(dir / "noise.bin"), slurp(dir / "good.bin"));
+    EXPECT_EQ(dir.read("noise.bin"), dir.read("good.bin"));
 
     const ToolRun missing = importPgn(dir, "none.bin", {"no-such.pgn"});
     EXPECT_EQ(missing.status, 1);
@@ -310,48 +280,46 @@ TEST(PgnImport, ReadsBzip2AndTarArchives) {
     initEngineForTests();
     TempDir dir;
     const std::string first = pgnOf(rooks) + pgnOf(frc), second = pgnOf(scholar) + pgnOf(queens);
-    spit(dir / "first.pgn", first);
-    spit(dir / "second.pgn", second);
-    spit(dir / "both.pgn", first + second);
-    ASSERT_EQ(runProgram(dir, {"bzip2", "-c", dir / "first.pgn"}, "first.pgn.bz2").status, 0);
-    ASSERT_EQ(
-        runProgram(dir, {"tar", "-cf", dir / "games.pgn.tar", "-C", dir.str(), "first.pgn.bz2", "second.pgn"}).status,
-        0);
-    const std::string bz2 = slurp(dir / "first.pgn.bz2");
+    dir.write("first.pgn", first);
+    dir.write("second.pgn", second);
+    dir.write("both.pgn", first + second);
+    ASSERT_EQ(runProgram({"bzip2", "-c", dir / "first.pgn"}, dir / "first.pgn.bz2"), 0);
+    ASSERT_EQ(runProgram({"tar", "-cf", dir / "games.pgn.tar", "-C", dir.str(), "first.pgn.bz2", "second.pgn"}), 0);
+    const std::string bz2 = dir.read("first.pgn.bz2");
     ASSERT_TRUE(bz2.starts_with("BZh"));
 
     importPgn(dir, "both.bin", {"both.pgn"});
-    const std::string expected = slurp(dir / "both.bin");
+    const std::string expected = dir.read("both.bin");
     ASSERT_GT(expected.size(), 0u);
     const ToolRun tar = importPgn(dir, "tar.bin", {"games.pgn.tar"});
     EXPECT_EQ(tar.status, 0) << tar.err;
-    EXPECT_EQ(slurp(dir / "tar.bin"), expected) << tar.err;
+    EXPECT_EQ(dir.read("tar.bin"), expected) << tar.err;
     const ToolRun split = importPgn(dir, "split.bin", {"first.pgn.bz2", "second.pgn"});
-    EXPECT_EQ(slurp(dir / "split.bin"), expected) << split.err;
+    EXPECT_EQ(dir.read("split.bin"), expected) << split.err;
     EXPECT_NE(split.out.find("games 4: imported 4"), std::string::npos) << split.out;
 
     // Flipped bits in the compressed data: bzip2's check fails.
     std::string damaged = bz2;
     for (size_t i = damaged.size() / 2; i < damaged.size() / 2 + 8; i++) damaged[i] = char(damaged[i] ^ 0x55);
-    spit(dir / "damaged.pgn.bz2", damaged);
+    dir.write("damaged.pgn.bz2", damaged);
     const ToolRun bad = importPgn(dir, "damaged.bin", {"damaged.pgn.bz2", "second.pgn"});
     EXPECT_EQ(bad.status, 0);
     EXPECT_NE(bad.err.find("damaged.pgn.bz2: bzip2 -dc failed"), std::string::npos) << bad.err;
     EXPECT_NE(bad.out.find("input errors 1"), std::string::npos) << bad.out;
     importPgn(dir, "second.bin", {"second.pgn"});
-    const std::string damagedRecords = slurp(dir / "damaged.bin");
-    EXPECT_TRUE(damagedRecords.ends_with(slurp(dir / "second.bin")));
+    const std::string damagedRecords = dir.read("damaged.bin");
+    EXPECT_TRUE(damagedRecords.ends_with(dir.read("second.bin")));
     EXPECT_EQ(damagedRecords.size() % sizeof(TrainingRecord), 0u);
 
     // An archive cut in its second member keeps the first member's games.
-    const std::string archive = slurp(dir / "games.pgn.tar");
+    const std::string archive = dir.read("games.pgn.tar");
     const size_t member = archive.find("second.pgn");
     ASSERT_NE(member, std::string::npos);
-    spit(dir / "cut.pgn.tar", archive.substr(0, member + 512 + second.size() / 2));
+    dir.write("cut.pgn.tar", archive.substr(0, member + 512 + second.size() / 2));
     const ToolRun cut = importPgn(dir, "cut.bin", {"cut.pgn.tar"});
     importPgn(dir, "first.bin", {"first.pgn"});
-    EXPECT_EQ(slurp(dir / "cut.bin").substr(0, slurp(dir / "first.bin").size()), slurp(dir / "first.bin"));
+    EXPECT_EQ(dir.read("cut.bin").substr(0, dir.read("first.bin").size()), dir.read("first.bin"));
     EXPECT_NE(cut.err.find("cut.pgn.tar:second.pgn: the archive ends inside this member"), std::string::npos)
         << cut.err;
-    EXPECT_EQ(slurp(dir / "cut.bin").size() % sizeof(TrainingRecord), 0u);
+    EXPECT_EQ(dir.read("cut.bin").size() % sizeof(TrainingRecord), 0u);
 }

@@ -213,8 +213,7 @@ TEST(TexelCommand, RunsOrExplainsWhyNot) {
         std::string command;
         Lines present, absent;
     };
-    std::ifstream sample(testData("lichess-good.epd"));
-    const std::string sampleText((std::istreambuf_iterator<char>(sample)), std::istreambuf_iterator<char>());
+    const std::string sampleText = readFile(testData("lichess-good.epd"));
     const Case cases[] = {
         {nullptr, "texel abc",
          {"info string texel: 'abc' is neither a thread count nor 'empty'; ignored",

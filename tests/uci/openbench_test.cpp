@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <regex>
 #include <set>
 
@@ -24,9 +23,7 @@ ParsedBench parseAsOpenBench(const std::string& output, bool blankOut) {
     const std::regex npsPattern(R"((\d+\s+nps)|(nps\s+\d+)|(nodes second\s+\d+))", std::regex::icase);
     const std::regex nodesPattern(R"((\d+\s+nodes)|(nodes\s+\d+)|(nodes searched\s+\d+))", std::regex::icase);
     const std::regex digits(R"(\d+)");
-    Lines lines;
-    std::istringstream in(output);
-    for (std::string text; std::getline(in, text);) lines.push_back(text);
+    const Lines lines = splitLines(output);
     ParsedBench parsed;
     for (auto at = lines.rbegin(); at != lines.rend(); ++at) {
         std::string kept;
@@ -35,16 +32,14 @@ ParsedBench parseAsOpenBench(const std::string& output, bool blankOut) {
                 kept += c;
             else if (blankOut)
                 kept += ' ';
-        std::smatch m, number;
-        if (parsed.nps.empty() && std::regex_search(kept, m, npsPattern)) {
-            const std::string text = m.str();
-            std::regex_search(text, number, digits);
-            parsed.nps = number.str();
-        }
-        if (parsed.nodes.empty() && std::regex_search(kept, m, nodesPattern)) {
-            const std::string text = m.str();
-            std::regex_search(text, number, digits);
-            parsed.nodes = number.str();
+        for (const auto& [pattern, field] :
+             {std::pair{&npsPattern, &parsed.nps}, std::pair{&nodesPattern, &parsed.nodes}}) {
+            std::smatch m, number;
+            if (field->empty() && std::regex_search(kept, m, *pattern)) {
+                const std::string text = m.str();
+                std::regex_search(text, number, digits);
+                *field = number.str();
+            }
         }
     }
     return parsed;
@@ -57,24 +52,16 @@ std::string fieldAfter(const std::string& output, const std::string& label) {
 }
 
 // The FENs of "info string genfens <FEN>" lines, in order.
-Lines genfensFens(const std::string& output) {
-    Lines fens;
-    std::istringstream in(output);
+Lines genfensFens(const Lines& lines) {
     const std::string prefix = "info string genfens ";
-    for (std::string text; std::getline(in, text);)
-        if (text.rfind(prefix, 0) == 0) fens.push_back(text.substr(prefix.size()));
+    Lines fens = withPrefix(lines, prefix);
+    for (std::string& fen : fens) fen.erase(0, prefix.size());
     return fens;
-}
-
-std::string joinLines(const Lines& lines) {
-    std::string text;
-    for (const std::string& l : lines) text += l + "\n";
-    return text;
 }
 
 // As OpenBench starts it: one argument with the whole command (a trailing
 // space when there are no extra words), then "quit".
-std::string runGenfens(const std::string& command) { return runEngine("", {command, "quit"}); }
+Lines runGenfens(const std::string& command) { return splitLines(runEngine("", {command, "quit"})); }
 
 // A FEN of six fields that the engine accepts and that still has a move;
 // an en-passant square only where the capture is legal (as match runners
@@ -128,9 +115,9 @@ TEST(OpenBench, ArgumentsWithSpacesAreCommandLinesOfTheirOwn) {
 }
 
 TEST(OpenBench, GenfensFromTheStartIsSeededAndBalanced) {
-    const std::string first = runGenfens("genfens 24 seed 2147483647 book None ");
+    const Lines first = runGenfens("genfens 24 seed 2147483647 book None ");
     const Lines fens = genfensFens(first);
-    ASSERT_EQ(fens.size(), 24u) << first;
+    ASSERT_EQ(fens.size(), 24u) << ::testing::PrintToString(first);
     std::set<std::string> distinct(fens.begin(), fens.end());
     EXPECT_GT(distinct.size(), 20u);
     for (const std::string& fen : fens) {
@@ -152,7 +139,7 @@ TEST(OpenBench, GenfensFromTheStartIsSeededAndBalanced) {
     engine.send("genfens 5 seed 2147483647 book None");
     const Lines said = engine.sync();
     EXPECT_EQ(withPrefix(said, "bestmove").size(), 1u);
-    EXPECT_EQ(genfensFens(joinLines(said)), Lines(fens.begin(), fens.begin() + 5));
+    EXPECT_EQ(genfensFens(said), Lines(fens.begin(), fens.begin() + 5));
 }
 
 TEST(OpenBench, GenfensChess960ArraysOnRequest) {
@@ -175,13 +162,14 @@ TEST(OpenBench, GenfensChess960ArraysOnRequest) {
 // malformed line is reported and never used.
 TEST(OpenBench, GenfensFromABook) {
     const TempDir dir;
-    std::ofstream(dir / "book.epd") << "r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - 0 40\n"
-                                       "\n"
-                                       "rnbqkbnr/pppppppp/8/8/3P4/8/PPP1PPPP/RNBQKBNR b KQkq - c9 \"1/2-1/2\";\n"
-                                       "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w XYkq - 0 1\n";
-    const std::string out = runGenfens("genfens 40 seed 5 book " + (dir / "book.epd") + " ");
+    dir.write("book.epd",
+              "r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - 0 40\n"
+              "\n"
+              "rnbqkbnr/pppppppp/8/8/3P4/8/PPP1PPPP/RNBQKBNR b KQkq - c9 \"1/2-1/2\";\n"
+              "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w XYkq - 0 1\n");
+    const Lines out = runGenfens("genfens 40 seed 5 book " + (dir / "book.epd") + " ");
     const Lines fens = genfensFens(out);
-    ASSERT_EQ(fens.size(), 40u) << out;
+    ASSERT_EQ(fens.size(), 40u) << ::testing::PrintToString(out);
     std::set<std::string> origins;
     for (const std::string& fen : fens) {
         expectPlayableFen(fen);
@@ -189,16 +177,16 @@ TEST(OpenBench, GenfensFromABook) {
         origins.insert(f[1] + " " + f[5]);
     }
     EXPECT_EQ(origins, (std::set<std::string>{"w 42", "b 3"}));
-    EXPECT_NE(out.find("info string genfens: book " + (dir / "book.epd") + " line 4 skipped"), std::string::npos)
-        << out;
+    EXPECT_FALSE(withPrefix(out, "info string genfens: book " + (dir / "book.epd") + " line 4 skipped").empty())
+        << ::testing::PrintToString(out);
 }
 
 // Bad requests and books: a message each, no position, and the engine goes
 // on (its next genfens and search work).
 TEST(OpenBench, GenfensRefusesBadInput) {
     const TempDir dir;
-    std::ofstream(dir / "empty.epd") << "\n\n";
-    std::ofstream(dir / "bad.epd") << "not a position\n8/8/8/8/8/8/8/8 w - -\n";
+    dir.write("empty.epd", "\n\n");
+    dir.write("bad.epd", "not a position\n8/8/8/8/8/8/8/8 w - -\n");
     const Lines bad = {"genfens",
                        "genfens 0 seed 1 book None",
                        "genfens x seed 1 book None",

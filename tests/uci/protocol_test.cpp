@@ -88,7 +88,7 @@ void expectReplies(const Conversation& conversation) {
 
 // A file of the given contents in the scratch directory; returns its path.
 std::string tempFile(const TempDir& dir, const std::string& name, const std::string& contents) {
-    std::ofstream(dir / name, std::ios::binary) << contents;
+    dir.write(name, contents);
     return dir / name;
 }
 
@@ -144,8 +144,7 @@ TEST(ProtocolTest, RepliesToCommandsAndOptions) {
                                        START + ";D1 20;D2 400\n");
     const std::string allGood = tempFile(dir, "allGood", matedLine);
     const std::string afterE4 = "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR";
-    std::ifstream in(DEFAULT_NET, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    const std::string bytes = readFile(DEFAULT_NET);
     ASSERT_GT(bytes.size(), 25184056u);
     const std::string truncated = tempFile(dir, "truncated", bytes.substr(0, 1000000));
     const std::string longer = tempFile(dir, "longer", bytes + "extra");
