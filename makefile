@@ -1,14 +1,17 @@
 # The build command OpenBench and similar testing frameworks run:
 #
-#     make [-j[N]] EXE=<name> [CXX=<compiler>]
+#     make [-j[N]] EXE=<name> [CXX=<compiler>] [ARCH=<target>]
 #
 # builds the release engine with the shipped network built in and leaves it at
-# ./<name>. It drives the CMake build (CMakeLists.txt stays the real build
+# ./<name>. ARCH is CMake's VELMORA_ARCH: by default "auto", the best the
+# building machine runs (AVX-512 with VNNI where it has them, else AVX2), as
+# a testing framework builds on the machine that then plays. It drives the CMake build (CMakeLists.txt stays the real build
 # description) in a folder of its own under build-make/, one per compiler, so
 # it never touches a developer's build/ and a change of compiler never meets
 # a CMake cache made for another one.
 
 EXE ?= velmora
+ARCH ?= auto
 
 # Only a compiler named on the command line or in the environment is passed
 # on; otherwise CMake picks its default, as a plain cmake run would.
@@ -42,7 +45,7 @@ endif
 all: $(EXE)
 
 $(EXE):
-	cmake -S . -B $(BUILD_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVELMORA_TESTS=OFF $(CMAKE_CXX)
+	cmake -S . -B $(BUILD_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVELMORA_TESTS=OFF -DVELMORA_ARCH=$(ARCH) $(CMAKE_CXX)
 	cmake --build $(BUILD_DIR) --target velmora $(PARALLEL)
 	cp $(BUILD_DIR)/velmora $(EXE)
 
