@@ -5,10 +5,11 @@
 # builds the release engine with the shipped network built in and leaves it at
 # ./<name>. ARCH is CMake's VELMORA_ARCH: by default "auto", the best the
 # building machine runs (AVX-512 with VNNI where it has them, else AVX2), as
-# a testing framework builds on the machine that then plays. It drives the CMake build (CMakeLists.txt stays the real build
-# description) in a folder of its own under build-make/, one per compiler, so
-# it never touches a developer's build/ and a change of compiler never meets
-# a CMake cache made for another one.
+# a testing framework builds on the machine that then plays. It drives the
+# CMake build (CMakeLists.txt stays the real build description) in a folder
+# of its own under build-make/, one per compiler, so it never touches a
+# developer's build/ and a change of compiler never meets a CMake cache made
+# for another one.
 
 EXE ?= velmora
 ARCH ?= auto

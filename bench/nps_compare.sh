@@ -13,9 +13,9 @@ set -euo pipefail
 rounds=${1:?usage: nps_compare.sh ROUNDS NAME=COMMAND...}
 shift
 names=() commands=()
-for spec in "$@"; do
-  names+=("${spec%%=*}")
-  commands+=("${spec#*=}")
+for engine in "$@"; do
+  names+=("${engine%%=*}")
+  commands+=("${engine#*=}")
 done
 declare -A runs
 for ((r = 1; r <= rounds; r++)); do

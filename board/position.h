@@ -144,7 +144,7 @@ inline bool mayGiveCheck(Move move, int piece, const Position& pos) {
     const u64 sliders = (((pos.pieces[WROOK + us] | queens) & rookAttacks(king, occ)) |
                          ((pos.pieces[WBISHOP + us] | queens) & bishopAttacks(king, occ))) &
                         ~bit(move.from);
-    if (sliders) return true;  // uncovered, or the moved slider itself from `to`
+    if (sliders) return true;  // a slider of ours the move uncovers
     switch (pieceType(piece)) {
     case PAWN_T:
         return pawnAttackers[us][king] & bit(move.to);
