@@ -66,6 +66,7 @@ struct Options {
     int drawScore = 10;
     int drawPlies = 8;
     int maxPlies = 600;
+    int hashMb = 16;  // cleared before every game, whose searches write well under 1 MB of it
     bool tuningBand = false;
 };
 
@@ -81,7 +82,7 @@ void onSignal(int) { stopRequested = 1; }
     std::cerr << "usage: velmora_datagen --out DIR [--net FILE | --hce] [--workers N] [--games N]\n"
                  "         [--positions N] [--seed N] [--soft-nodes N] [--hard-nodes N] [--depth-floor N]\n"
                  "         [--random-plies N] [--frc-share X] [--opening-limit CP] [--unkept-share X]\n"
-                 "         [--syzygy DIRS] [--tuning-band]\n"
+                 "         [--hash MB] [--syzygy DIRS] [--tuning-band]\n"
                  "  --net FILE   label with the network (the normal case)\n"
                  "  --hce        label with the hand-written evaluation everywhere (default without --net)\n"
                  "  --tuning-band  also write the positions the Texel tuner fits to OUT/part-N.band\n";
@@ -121,10 +122,11 @@ Options parseOptions(int argc, char** argv) {
         else if (a == "--frc-share") o.frcShare = std::atof(value().c_str());
         else if (a == "--opening-limit") o.openingLimit = int(number());
         else if (a == "--unkept-share") o.unkeptShare = std::atof(value().c_str());
+        else if (a == "--hash") o.hashMb = int(number());
         else if (a == "--tuning-band") o.tuningBand = true;
         else usage();
     }
-    if (o.out.empty() || o.workers < 1 || o.hardNodes < o.softNodes || !(o.unkeptShare > 0 && o.unkeptShare <= 1))
+    if (o.out.empty() || o.workers < 1 || o.hashMb < 1 || o.hashMb > 4096 || o.hardNodes < o.softNodes || !(o.unkeptShare > 0 && o.unkeptShare <= 1))
         usage();
     return o;
 }
@@ -271,6 +273,7 @@ int runWorker(const Options& o, int index, Progress& progress) {
     EngineSetup setup;
     setup.network = o.network;
     setup.syzygyPath = o.syzygy;
+    setup.hashMb = o.hashMb;
     if (!setUpEngine(setup)) return 1;
 
     const std::string data = partPath(o, index, ".bin"), statePath = partPath(o, index, ".state");
