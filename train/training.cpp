@@ -239,6 +239,13 @@ bool runTraining(const TrainConfig& c, std::ostream& log) {
     std::vector<double> lossSums(static_cast<size_t>(threads));
     std::vector<u32> order(train.size());
     std::vector<TrainingRecord> checkSample(valid.begin(), valid.begin() + long(std::min<size_t>(valid.size(), 20000)));
+    // A run that starts from a model says where it starts, on the same held-out games.
+    if (epoch == 0 && !c.init.empty() && c.epochs > 0) {
+        char text[120];
+        std::snprintf(text, sizeof text, "starting validation loss %.6f",
+                      validationLoss(m, valid, scale, c.wdl, threads));
+        log << text << std::endl;
+    }
 
     for (; epoch < u64(c.epochs); epoch++) {
         SplitMix rng(c.seed * 7919 + epoch);

@@ -35,6 +35,22 @@ TEST(Pipeline, TinyTrainingRunLearnsMaterial) {
     ASSERT_TRUE(loadFloats(c.out + "/model.bin", {&trained.p}, nullptr, nullptr));
     EXPECT_LT(validationLoss(trained, all, scale, c.wdl, 2), validationLoss(initial, all, scale, c.wdl, 2));
 
+    // A run from that model starts where the first one ended, on the same
+    // held-out games.
+    auto lastLoss = [](const std::string& text, const std::string& label) {
+        const size_t at = text.rfind(label);
+        return at == std::string::npos ? -1.0 : std::stod(text.substr(at + label.size()));
+    };
+    TrainConfig more = c;
+    more.out = dir / "more";
+    more.init = c.out + "/model.bin";
+    more.epochs = 1;
+    std::ostringstream moreLog;
+    ASSERT_TRUE(runTraining(more, moreLog)) << moreLog.str();
+    const double ended = lastLoss(log.str(), "validation loss "), started = lastLoss(moreLog.str(), "starting validation loss ");
+    EXPECT_GT(ended, 0) << log.str();
+    EXPECT_NEAR(started, ended, 2e-6) << moreLog.str();
+
     initEngineForTests();
     ASSERT_TRUE(loadNetworkFile(c.out + "/epoch-6.nnue"));
     // A knight up is for the network itself; a queen up goes to the
