@@ -126,7 +126,8 @@ Options parseOptions(int argc, char** argv) {
         else if (a == "--tuning-band") o.tuningBand = true;
         else usage();
     }
-    if (o.out.empty() || o.workers < 1 || o.hashMb < 1 || o.hashMb > 4096 || o.hardNodes < o.softNodes || !(o.unkeptShare > 0 && o.unkeptShare <= 1))
+    if (o.out.empty() || o.workers < 1 || o.hashMb < 1 || o.hashMb > 4096 || o.hardNodes < o.softNodes ||
+        !(o.unkeptShare > 0 && o.unkeptShare <= 1))
         usage();
     return o;
 }

@@ -47,7 +47,8 @@ TEST(Pipeline, TinyTrainingRunLearnsMaterial) {
     more.epochs = 1;
     std::ostringstream moreLog;
     ASSERT_TRUE(runTraining(more, moreLog)) << moreLog.str();
-    const double ended = lastLoss(log.str(), "validation loss "), started = lastLoss(moreLog.str(), "starting validation loss ");
+    const double ended = lastLoss(log.str(), "validation loss ");
+    const double started = lastLoss(moreLog.str(), "starting validation loss ");
     EXPECT_GT(ended, 0) << log.str();
     EXPECT_NEAR(started, ended, 2e-6) << moreLog.str();
 
