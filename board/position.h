@@ -90,6 +90,7 @@ struct Position {
     u8 pvLast;                // last ply of the extracted principal variation
     u8 rootDepthComplete;
     i16 rootScore;
+    i16 partialScore;  // the score that made this iteration's root move best so far
     i16 rootDepth;
     i16 bestMoveChanges;
     i16 history[12][64];      // quiet-move history by (piece - 2, to)

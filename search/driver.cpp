@@ -96,7 +96,9 @@ int walkPv(Position& pos, int first, int maxPly) {
         doMove(i, m, pos);
         pos.pvLast = u8(i);
         made = i + 1;
-        if (isRepetition(pos, i + 1)) break;  // a drawn line goes no further
+        // A drawn line goes no further (a mate on the hundredth half-move
+        // ends it anyway).
+        if (isRuleRepetition(pos, i + 1) || pos.rule50 >= 100) break;
     }
     return made;
 }
@@ -112,7 +114,7 @@ void printShallowInfo(const Position& p, Position& scratch, int score, int depth
     scratch.pvLast = 0;
     doMove(0, best, scratch);
     int made = 1;
-    if (!isRepetition(scratch, 1)) made = walkPv(scratch, 1, depth);
+    if (!isRuleRepetition(scratch, 1) && scratch.rule50 < 100) made = walkPv(scratch, 1, depth);
     for (int i = made - 1; i >= 0; i--) undoMove(i, scratch.plyStack[i].bestMove, scratch);
     printInfo(scratch, score, depth, p.selDepth, time);
 }
@@ -286,6 +288,10 @@ void iterativeDeepening(worker& thread) {
         if (stopSearch || depth >= MAX_SEARCH_PLY || !keepGoing) break;
     }
     elapsedMs = millisecondsSinceStart();
+    // A shallow iteration stopped after it changed the root move: the move
+    // played is not the one of the last line printed, so print its own.
+    if (main && !quietSearch && !p.rootDepthComplete && p.rootDepth <= 9)
+        printShallowInfo(p, static_cast<boss&>(thread).pvScratch, p.partialScore, p.rootDepth, elapsedMs);
     if (!keepGoing) stopSearch = true;
 }
 

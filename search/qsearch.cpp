@@ -77,6 +77,24 @@ bool isRepetition(const Position& pos, int ply) {
     return false;
 }
 
+bool isRuleRepetition(const Position& pos, int ply) {
+    if (isRepetition(pos, ply)) return true;
+    // Only the oldest position of the window can follow a double step, and
+    // only one with the same side to move can repeat.
+    const int oldest = pos.gamePly - pos.rule50 - 1, us = pos.sideToMove;
+    if (pos.rule50 < 4 || (pos.rule50 & 1) || oldest < 0) return false;
+    for (int file = 0; file < 8; file++) {
+        const int stepped = file + (us == WHITE ? 32 : 24);
+        if ((pos.key ^ zobristEnPassant[file]) != pos.keyHistory[oldest] || (epAdjacent[stepped] & pos.pieces[WPAWN + us]))
+            continue;
+        if (oldest > pos.gamePly - ply - 1) return true;
+        for (int i = pos.gamePly - 5; i > oldest; i -= 2)
+            if (pos.keyHistory[i] == pos.key) return true;
+        return false;
+    }
+    return false;
+}
+
 bool isInsufficientMaterial(const Position& pos) {
     return !(pos.pieces[WPAWN] | pos.pieces[BPAWN]) && mgScore(pos.material[WHITE]) <= 383 &&
            mgScore(pos.material[BLACK]) <= 383;

@@ -389,6 +389,7 @@ int alphaBeta(int ply, int depth, int alpha, int beta, Position& pos) {
                 alpha = v;
                 if (ply == 0) {
                     pos.bestMoveChanges++;
+                    pos.partialScore = i16(v);
                     pos.rootDepth = i16(depth);
                     pos.rootDepthComplete = 0;
                 }

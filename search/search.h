@@ -37,6 +37,10 @@ bool seeAtLeast(Move move, int threshold, const Position& pos);
 // Repetition of the current position within the last rule50 plies: inside
 // the search line at once, before the root only at the second occurrence.
 bool isRepetition(const Position& pos, int ply);
+// The same by the rules of the game, for the printed line: a double step's
+// en-passant square counts only where a pawn could take, although the key
+// always carries it.
+bool isRuleRepetition(const Position& pos, int ply);
 // No pawns and at most a minor piece's worth of material on each side.
 bool isInsufficientMaterial(const Position& pos);
 // Legality of any generated move, whether or not the side is in check.

@@ -255,6 +255,20 @@ TEST(Search, StalemateFiftyMoveAndInsufficientMaterialDraws) {
     }
 }
 
+// After 1.e4 and two rounds of knight moves the position after 1.e4 stands
+// for the third time by the rules, although its first key carries an
+// en-passant square; not so where a black pawn on d4 could have taken.
+TEST(Search, RuleRepetitionAfterADoubleStep) {
+    for (bool capturable : {false, true}) {
+        TestPosition t(capturable ? "rnbqkbnr/ppp1pppp/8/8/3p4/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1" : START_FEN);
+        ASSERT_TRUE(playText(*t, "e2e4"));
+        for (int round = 0; round < 2; round++)
+            for (const char* m : {"g8f6", "g1f3", "f6g8", "f3g1"}) ASSERT_TRUE(playText(*t, m));
+        EXPECT_FALSE(isRepetition(*t, 0));
+        EXPECT_EQ(isRuleRepetition(*t, 0), !capturable) << (capturable ? "d4 pawn" : "start");
+    }
+}
+
 // A repetition inside the search line is a draw at once (+1 or -1 by the
 // node counter); one of a position seen once before the root is not, twice is.
 TEST(Search, RepetitionDraws) {

@@ -27,9 +27,10 @@ const std::string AFTER_E4 = "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQ
 
 // Searches long and short (the node counts of data generation too) print one
 // well-formed line with a score and a legal variation for every completed
-// depth from 1. Under a depth limit the best move begins the last variation,
-// and from depth 10 on the ponder move follows it; a node count may stop an
-// iteration after it changed the move.
+// depth from 1. The best move begins the last variation, also where a node
+// count stopped an iteration after it changed the move (that iteration then
+// prints its own line); under a depth limit from depth 10 on the ponder move
+// follows it.
 TEST(SearchProtocol, InfoLineEveryIterationAndALegalBestMove) {
     const std::regex form(R"(info score cp -?\d+ depth \d+ seldepth \d+ nodes \d+ nps \d+ time \d+ tbhits \d+)"
                           R"( pv( [a-h][1-8][a-h][1-8][nbrq]?)+ ?)");
@@ -60,10 +61,38 @@ TEST(SearchProtocol, InfoLineEveryIterationAndALegalBestMove) {
         EXPECT_TRUE(depth ? infos.size() == size_t(depth) : infos.size() >= 4) << infos.size() << " lines";
         const std::string move = checkBestMove(fen, out.back());
         const Lines pv = words(f["pv"]);
-        if (!depth || pv.empty()) continue;
+        if (pv.empty()) continue;
         EXPECT_EQ(move, pv[0]);
         EXPECT_TRUE(depth < 10 || pv.size() < 2 || out.back() == "bestmove " + pv[0] + " ponder " + pv[1])
             << out.back();
+    }
+    // Many node counts, so that some stop an iteration that changed the move.
+    for (const std::string& fen : {ENDGAME, AFTER_E4, std::string(START_FEN)})
+        for (int nodes = 200; nodes <= 6000; nodes += 200) {
+            engine.send("position fen " + fen);
+            const Lines out = engine.search("go nodes " + std::to_string(nodes));
+            const Lines infos = withPrefix(out, "info score");
+            ASSERT_FALSE(infos.empty()) << fen << ", " << nodes << " nodes";
+            const Lines pv = words(infoFields(infos.back())["pv"]);
+            ASSERT_FALSE(pv.empty()) << infos.back();
+            EXPECT_EQ(checkBestMove(fen, out.back()), pv[0]) << fen << ", " << nodes << " nodes: " << infos.back();
+        }
+    // A line ends at the hundredth half-move without a capture or a pawn
+    // move, also where the hash table holds the moves of the same positions
+    // seen with a younger counter.
+    const std::string pawnless = "8/8/4k3/8/8/2Q5/6K1/3r4 w - - ";
+    engine.send("ucinewgame");
+    engine.send("position fen " + pawnless + "0 60");
+    engine.search("go depth 12");
+    for (int depth : {12, 6}) {
+        engine.send("position fen " + pawnless + "96 80");
+        for (const std::string& line : withPrefix(engine.search("go depth " + std::to_string(depth)), "info score")) {
+            TestPosition pos(pawnless + "96 80");
+            for (const std::string& m : words(infoFields(line)["pv"])) {
+                ASSERT_LT(pos->rule50, 100) << line;
+                ASSERT_TRUE(playText(*pos, m)) << line;
+            }
+        }
     }
 }
 
