@@ -81,6 +81,10 @@ int mateInMoves(int score) { return score > 0 ? (MATE_VALUE - score) / 2 + 1 : -
 
 namespace {
 
+// A line drawn by the rules goes no further (a mate on the hundredth
+// half-move ends it anyway).
+bool lineIsDrawn(const Position& pos, int ply) { return isRuleRepetition(pos, ply) || pos.rule50 >= 100; }
+
 // Walks exact hash entries with legal moves from ply `first` on, stores them
 // in plyStack[i].bestMove and returns the number of moves made; the caller
 // undoes them.
@@ -96,9 +100,7 @@ int walkPv(Position& pos, int first, int maxPly) {
         doMove(i, m, pos);
         pos.pvLast = u8(i);
         made = i + 1;
-        // A drawn line goes no further (a mate on the hundredth half-move
-        // ends it anyway).
-        if (isRuleRepetition(pos, i + 1) || pos.rule50 >= 100) break;
+        if (lineIsDrawn(pos, i + 1)) break;
     }
     return made;
 }
@@ -114,7 +116,7 @@ void printShallowInfo(const Position& p, Position& scratch, int score, int depth
     scratch.pvLast = 0;
     doMove(0, best, scratch);
     int made = 1;
-    if (!isRuleRepetition(scratch, 1) && scratch.rule50 < 100) made = walkPv(scratch, 1, depth);
+    if (!lineIsDrawn(scratch, 1)) made = walkPv(scratch, 1, depth);
     for (int i = made - 1; i >= 0; i--) undoMove(i, scratch.plyStack[i].bestMove, scratch);
     printInfo(scratch, score, depth, p.selDepth, time);
 }
