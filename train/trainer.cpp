@@ -4,6 +4,7 @@
 //   velmora_train train --data PATH... --out DIR [options]
 //   velmora_train export --model FILE --out NET [--data PATH...]
 //   velmora_train import --net NET --out FILE
+//   velmora_train eval --data PATH... (--net NET | --model FILE)
 //
 // Training keeps every record in memory, holds out whole games for
 // validation, shuffles every epoch and runs AdamW with a cosine learning
@@ -42,6 +43,8 @@ namespace {
                  "           [--quant-aware] [--mirror]\n"
                  "       velmora_train export --model FILE --out NET [--data PATH...]\n"
                  "       velmora_train import --net NET --out FILE\n"
+                 "       velmora_train eval --data PATH... (--net NET | --model FILE) [--wdl X] [--scale K]\n"
+                 "           [--threads N]\n"
                  "PATH is a record file or a directory of *.bin record files.\n";
     std::exit(2);
 }
@@ -98,7 +101,7 @@ Args parseArgs(int argc, char** argv) {
         else if (k == "--mirror") c.mirror = true;
         else usage();
     }
-    if (c.out.empty() || c.batch < 1 || c.threads < 1 || c.epochs < 0) usage();
+    if ((c.out.empty() && a.command != "eval") || c.batch < 1 || c.threads < 1 || c.epochs < 0) usage();
     return a;
 }
 
@@ -125,18 +128,46 @@ int main(int argc, char** argv) {
     if (a.command == "import") {
         // A network file back into a model, to train on from it (--init).
         if (a.net.empty()) usage();
+        FloatModel m;
         std::string error;
-        if (!loadNetworkFile(a.net, &error)) {
+        if (!importNetwork(a.net, m, &error)) {
             std::cerr << "cannot read network " << a.net << ": " << error << "\n";
             return 1;
         }
-        FloatModel m;
-        dequantize(*currentNetwork(), m);
         if (!saveFloats(a.config.out, {&m.p}, 0, 0)) {
             std::cerr << "cannot write " << a.config.out << "\n";
             return 1;
         }
         std::cerr << "imported " << a.net << " into " << a.config.out << "\n";
+        return 0;
+    }
+    if (a.command == "eval") {
+        // The loss of a network or model on records nobody trained on: the
+        // fair way to compare generations, whose held-out games differ.
+        const TrainConfig& c = a.config;
+        if (c.data.empty() || a.net.empty() == a.model.empty()) usage();
+        FloatModel m;
+        std::string error;
+        if (!a.net.empty()) {
+            if (!importNetwork(a.net, m, &error)) {
+                std::cerr << "cannot read network " << a.net << ": " << error << "\n";
+                return 1;
+            }
+            setQuantAware(m, true);  // the integer network the engine runs
+        } else if (!loadFloats(a.model, {&m.p}, nullptr, nullptr)) {
+            std::cerr << "cannot read model " << a.model << "\n";
+            return 1;
+        }
+        std::vector<TrainingRecord> records;
+        for (const std::string& path : c.data)
+            if (!loadRecordPath(path, records, std::cerr)) return 1;
+        if (records.empty()) {
+            std::cerr << "no records\n";
+            return 1;
+        }
+        const double scale = c.scale > 0 ? c.scale : fitScale(records);
+        std::printf("loss %.6f over %zu positions (sigmoid scale %.1f cp, result weight %.2f)\n",
+                    validationLoss(m, records, scale, c.wdl, c.threads), records.size(), scale, c.wdl);
         return 0;
     }
     usage();

@@ -139,6 +139,12 @@ double validationLoss(const FloatModel& m, const std::vector<TrainingRecord>& re
     return total / double(records.size());
 }
 
+bool importNetwork(const std::string& path, FloatModel& m, std::string* error) {
+    if (!loadNetworkFile(path, error)) return false;
+    dequantize(*currentNetwork(), m);
+    return true;
+}
+
 bool exportNetwork(const FloatModel& m, const std::string& path, const std::vector<TrainingRecord>& check,
                    std::ostream& log) {
     auto net = std::make_unique<NetworkParameters>();

@@ -47,6 +47,11 @@ double validationLoss(const FloatModel& m, const std::vector<TrainingRecord>& re
 
 bool runTraining(const TrainConfig& config, std::ostream& log);
 
+// A network file read back into a model that quantises to the same network
+// (every king square's row holds its folded weights, the shared rows are
+// zero). The file also becomes the engine's current network.
+bool importNetwork(const std::string& path, FloatModel& m, std::string* error);
+
 // Quantises and writes the network file; reports the float-to-integer
 // differences over `check` and verifies the written file reads back.
 bool exportNetwork(const FloatModel& m, const std::string& path, const std::vector<TrainingRecord>& check,
