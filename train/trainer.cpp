@@ -49,6 +49,13 @@ namespace {
     std::exit(2);
 }
 
+bool importOrComplain(const std::string& net, FloatModel& m) {
+    std::string error;
+    if (importNetwork(net, m, &error)) return true;
+    std::cerr << "cannot read network " << net << ": " << error << "\n";
+    return false;
+}
+
 struct Args {
     std::string command;
     TrainConfig config;
@@ -129,11 +136,7 @@ int main(int argc, char** argv) {
         // A network file back into a model, to train on from it (--init).
         if (a.net.empty()) usage();
         FloatModel m;
-        std::string error;
-        if (!importNetwork(a.net, m, &error)) {
-            std::cerr << "cannot read network " << a.net << ": " << error << "\n";
-            return 1;
-        }
+        if (!importOrComplain(a.net, m)) return 1;
         if (!saveFloats(a.config.out, {&m.p}, 0, 0)) {
             std::cerr << "cannot write " << a.config.out << "\n";
             return 1;
@@ -147,12 +150,8 @@ int main(int argc, char** argv) {
         const TrainConfig& c = a.config;
         if (c.data.empty() || a.net.empty() == a.model.empty()) usage();
         FloatModel m;
-        std::string error;
         if (!a.net.empty()) {
-            if (!importNetwork(a.net, m, &error)) {
-                std::cerr << "cannot read network " << a.net << ": " << error << "\n";
-                return 1;
-            }
+            if (!importOrComplain(a.net, m)) return 1;
             setQuantAware(m, true);  // the integer network the engine runs
         } else if (!loadFloats(a.model, {&m.p}, nullptr, nullptr)) {
             std::cerr << "cannot read model " << a.model << "\n";
