@@ -49,7 +49,7 @@ for ladder in "$@"; do
     fi
     # Only a match that played all its games counts as finished.
     if grep -q "Games: $((2 * pairs))," "$dir/log.txt"; then
-      grep -A 12 "Results of" "$dir/log.txt" | tail -13 > "$dir/result.txt"
+      tac "$dir/log.txt" | sed '/^Results of/q' | tac > "$dir/result.txt"
     fi
   fi
   echo "== $name $ladder"
