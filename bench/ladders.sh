@@ -21,8 +21,6 @@ books=$here/../shared/data/books
 root=${LADDERS:-$here/../velmora-data/ladders}/$name
 ethereal=${ETHEREAL:-/usr/games/ethereal-chess}
 stockfish=${STOCKFISH:-/usr/games/stockfish}
-fastchess=${FASTCHESS:-/work/tools/fastchess/fastchess}
-[ -x "$fastchess" ] || fastchess=$(command -v fastchess) || { echo "fastchess not found (set FASTCHESS)"; exit 2; }
 
 for ladder in "$@"; do
   opponent=(Ethereal12 "$ethereal" -) book=$books/8moves_v3.pgn
@@ -38,15 +36,12 @@ for ladder in "$@"; do
   dir=$root/$ladder
   mkdir -p "$dir"
   if [ ! -s "$dir/result.txt" ]; then
-    # fastchess keeps its state in config.json of the folder it runs in;
-    # that file alone describes the whole match when it goes on.
-    if [ -s "$dir/config.json" ]; then
-      (cd "$dir" && "$fastchess" -config file=config.json >> "$dir/log.txt" 2>&1) || true
-    else
-      (cd "$dir" && GAMES=$pairs BOOK=$book VARIANT=$variant OPTIONS2=$options2 \
-        PGN=$dir/games.pgn FASTCHESS=$fastchess "$here/bench/match.sh" "Velmora-$name" \
-        "$binary" "${NET:--}" "${opponent[@]}" > "$dir/log.txt" 2>&1) || true
-    fi
+    # fastchess keeps a stopped match's state in config.json of the folder it runs in.
+    resume=""
+    [ -s "$dir/config.json" ] && resume=1
+    (cd "$dir" && RESUME=$resume GAMES=$pairs BOOK=$book VARIANT=$variant OPTIONS2=$options2 \
+      PGN=$dir/games.pgn "$here/bench/match.sh" "Velmora-$name" "$binary" "${NET:--}" \
+      "${opponent[@]}" >> "$dir/log.txt" 2>&1) || true
     # Only a match that played all its games counts as finished.
     if grep -q "Games: $((2 * pairs))," "$dir/log.txt"; then
       tac "$dir/log.txt" | sed '/^Results of/q' | tac > "$dir/result.txt"

@@ -12,12 +12,16 @@
 # ../shared/data/books; .pgn or .epd), VARIANT (fischerandom for Chess960
 # books), OPTIONS1 and OPTIONS2 (extra UCI options of each engine as
 # "Name=value ..."), SPRT ("elo0 elo1", alpha = beta = 0.05), PGN (file for
-# the games). The summary fastchess prints at the end has the W/L/D and Elo.
+# the games), RESUME (non-empty: go on with the stopped match whose state
+# fastchess saved as config.json in the current folder; that file describes
+# the whole match, so the other settings are not read). The summary fastchess
+# prints at the end has the W/L/D and Elo.
 set -euo pipefail
-[ $# -ge 6 ] || { sed -n '2,17p' "$0"; exit 2; }
+[ $# -ge 6 ] || { sed -n '2,20p' "$0"; exit 2; }
 here=$(cd "$(dirname "$0")/.." && pwd)
 fastchess=${FASTCHESS:-/work/tools/fastchess/fastchess}
 [ -x "$fastchess" ] || fastchess=$(command -v fastchess) || { echo "fastchess not found (set FASTCHESS)"; exit 2; }
+[ -z "${RESUME:-}" ] || exec "$fastchess" -config file=config.json
 book=${BOOK:-$here/../shared/data/books/noob_3moves.epd}
 
 engine() {  # name cmd net options
