@@ -17,7 +17,7 @@
 # the whole match, so the other settings are not read). The summary fastchess
 # prints at the end has the W/L/D and Elo.
 set -euo pipefail
-[ $# -ge 6 ] || { sed -n '2,20p' "$0"; exit 2; }
+[ $# -ge 6 ] || { sed -n '2,18p' "$0"; exit 2; }
 here=$(cd "$(dirname "$0")/.." && pwd)
 fastchess=${FASTCHESS:-/work/tools/fastchess/fastchess}
 [ -x "$fastchess" ] || fastchess=$(command -v fastchess) || { echo "fastchess not found (set FASTCHESS)"; exit 2; }
