@@ -12,7 +12,7 @@ int legalMoveCount(Position& pos, Move* moves) {
     return int(pos.plyStack[0].moveListEnd - moves);
 }
 
-bool playRandomOpening(Position& pos, Move* moves, const OpeningRules& rules, SplitMix& rng) {
+bool playRandomOpening(Position& pos, Move* moves, const OpeningRules& rules, SplitMix& rng, u64* searched) {
     for (int i = 0; i < rules.randomPlies; i++) {
         const int n = legalMoveCount(pos, moves);
         if (n == 0) return false;
@@ -20,5 +20,6 @@ bool playRandomOpening(Position& pos, Move* moves, const OpeningRules& rules, Sp
     }
     if (legalMoveCount(pos, moves) == 0) return false;
     const SearchResult r = searchNodes(pos, rules.softNodes, rules.hardNodes, rules.depthFloor);
+    if (searched) *searched += r.nodes;
     return r.depth > 0 && std::abs(r.score) <= rules.scoreLimit;
 }

@@ -38,5 +38,7 @@ int legalMoveCount(Position& pos, Move* moves);
 // Plays rules.randomPlies random legal moves on `pos` (set up by the caller;
 // `moves` is its move buffer), drawing from `rng`. True when every ply had a
 // move, the result still has one, and the verification search (on the first
-// search thread; none may be running) scores it within the limit.
-bool playRandomOpening(Position& pos, Move* moves, const OpeningRules& rules, SplitMix& rng);
+// search thread; none may be running) scores it within the limit. The
+// verification search's nodes are added to `*searched` when it is given.
+bool playRandomOpening(Position& pos, Move* moves, const OpeningRules& rules, SplitMix& rng,
+                       u64* searched = nullptr);

@@ -68,11 +68,20 @@ struct Options {
     int maxPlies = 600;
     int hashMb = 16;  // cleared before every game, whose searches write well under 1 MB of it
     bool tuningBand = false;
+    bool predictCaptures = false;
 };
+
+// Where a game's search nodes go: positions written, positions searched in
+// full and then filtered out by their best move or score, positions known
+// unkeepable before the search (in check, lopsided), opening verification.
+enum NodeUse { NODES_KEPT, NODES_FILTERED, NODES_UNKEPT, NODES_OPENING, NODE_USES };
+constexpr const char* nodeUseNames[NODE_USES] = {"kept", "filtered", "unkept", "opening"};
 
 // Counters each worker updates in shared memory, read by the parent.
 struct Progress {
-    std::atomic<long long> games, positions, bandPositions, whiteWins, draws, blackWins, rejectedOpenings, searches, nodes;
+    std::atomic<long long> games, positions, bandPositions, whiteWins, draws, blackWins, rejectedOpenings, searches;
+    std::atomic<long long> nodes[NODE_USES];
+    std::atomic<long long> predictedCaptures, predictionMisses;
 };
 
 volatile std::sig_atomic_t stopRequested = 0;
@@ -82,10 +91,12 @@ void onSignal(int) { stopRequested = 1; }
     std::cerr << "usage: velmora_datagen --out DIR [--net FILE | --hce] [--workers N] [--games N]\n"
                  "         [--positions N] [--seed N] [--soft-nodes N] [--hard-nodes N] [--depth-floor N]\n"
                  "         [--random-plies N] [--frc-share X] [--opening-limit CP] [--unkept-share X]\n"
-                 "         [--hash MB] [--syzygy DIRS] [--tuning-band]\n"
+                 "         [--hash MB] [--syzygy DIRS] [--tuning-band] [--predict-captures]\n"
                  "  --net FILE   label with the network (the normal case)\n"
                  "  --hce        label with the hand-written evaluation everywhere (default without --net)\n"
-                 "  --tuning-band  also write the positions the Texel tuner fits to OUT/part-N.band\n";
+                 "  --tuning-band  also write the positions the Texel tuner fits to OUT/part-N.band\n"
+                 "  --predict-captures  search a position whose hash move captures with the reduced budget\n"
+                 "                      first, in full only when its best move is quiet\n";
     std::exit(2);
 }
 
@@ -124,6 +135,7 @@ Options parseOptions(int argc, char** argv) {
         else if (a == "--unkept-share") o.unkeptShare = std::atof(value().c_str());
         else if (a == "--hash") o.hashMb = int(number());
         else if (a == "--tuning-band") o.tuningBand = true;
+        else if (a == "--predict-captures") o.predictCaptures = true;
         else usage();
     }
     if (o.out.empty() || o.workers < 1 || o.hashMb < 1 || o.hashMb > 4096 || o.hardNodes < o.softNodes ||
@@ -152,9 +164,11 @@ bool isCaptureOrPromotion(Move m) {
     return gamePos.board[m.to] != EMPTY || m.flag == FLAG_EP || isPromotion(m.flag);
 }
 
+bool predictsCapture(TTEntry e) { return e.word && isCaptureOrPromotion(e.move()); }
+
 // Plays one opening: random legal plies from the standard or a Chess960
 // start array, accepted when a short search scores it within the limit.
-bool playOpening(const Options& o, SplitMix& rng) {
+bool playOpening(const Options& o, SplitMix& rng, Progress& progress) {
     const bool frc = rng.unit() < o.frcShare;
     setUp(frc ? chess960StartFen(int(rng.below(960))) : std::string(START_FEN), frc);
     OpeningRules rules;
@@ -163,7 +177,10 @@ bool playOpening(const Options& o, SplitMix& rng) {
     rules.hardNodes = o.hardNodes;
     rules.depthFloor = o.depthFloor;
     rules.scoreLimit = o.openingLimit;
-    return playRandomOpening(gamePos, gameMoves, rules, rng);
+    u64 nodes = 0;
+    const bool accepted = playRandomOpening(gamePos, gameMoves, rules, rng, &nodes);
+    progress.nodes[NODES_OPENING] += (long long)nodes;
+    return accepted;
 }
 
 // Result of a finished game from White's view: 1, 0, -1. Positions are
@@ -171,7 +188,7 @@ bool playOpening(const Options& o, SplitMix& rng) {
 // `band` (may be null) receives the positions for the tuner.
 int playGame(const Options& o, SplitMix& rng, Progress& progress, std::vector<TrainingRecord>& kept,
              std::vector<TrainingRecord>* band) {
-    while (!playOpening(o, rng)) {
+    while (!playOpening(o, rng, progress)) {
         progress.rejectedOpenings++;
         if (stopRequested) return 2;
     }
@@ -205,22 +222,41 @@ int playGame(const Options& o, SplitMix& rng, Progress& progress, std::vector<Tr
         // A position in check or with a lopsided balance is never written, so
         // its search only has to steer the game: a share of the budget does.
         const bool keepable = !gamePos.plyStack[0].inCheck && networkEvaluates(gamePos);
-        const double share = keepable ? 1.0 : o.unkeptShare;
-        const SearchResult r = searchNodes(gamePos, std::max<u64>(1, u64(double(o.softNodes) * share)),
-                                           std::max<u64>(1, u64(double(o.hardNodes) * share)), o.depthFloor);
+        auto search = [&](double share) {
+            return searchNodes(gamePos, std::max<u64>(1, u64(double(o.softNodes) * share)),
+                               std::max<u64>(1, u64(double(o.hardNodes) * share)), o.depthFloor);
+        };
+        // With --predict-captures, a keepable position whose hash move (most
+        // often the previous search's expected reply) captures or promotes is
+        // searched with the reduced budget first, since its best move will
+        // most likely bar it, and in full only when that search's move is
+        // quiet after all.
+        SearchResult r;
+        if (keepable && o.predictCaptures && predictsCapture(ttProbe(gamePos.key))) {
+            progress.predictedCaptures++;
+            r = search(o.unkeptShare);
+            if (!isCaptureOrPromotion(r.move)) {
+                progress.predictionMisses++;
+                const u64 firstNodes = r.nodes;
+                r = search(1.0);
+                r.nodes += firstNodes;
+            }
+        } else
+            r = search(keepable ? 1.0 : o.unkeptShare);
         progress.searches++;
-        progress.nodes += (long long)r.nodes;
         if (isNoMove(r.move)) {
             result = 0;
             break;
         }
         const int white = us == WHITE ? r.score : -r.score;
-        if (r.depth > 0 && !isCaptureOrPromotion(r.move) && std::abs(r.score) < MATE_IN_MAX) {
+        const bool quiet = r.depth > 0 && !isCaptureOrPromotion(r.move) && std::abs(r.score) < MATE_IN_MAX;
+        if (quiet) {
             if (keepable)
                 kept.push_back(packRecord(gamePos, r.score, gamePos.gamePly));
             else if (band && !gamePos.plyStack[0].inCheck && tuningLoadKeeps(gamePos))
                 band->push_back(packRecord(gamePos, r.score, gamePos.gamePly));
         }
+        progress.nodes[!keepable ? NODES_UNKEPT : quiet ? NODES_KEPT : NODES_FILTERED] += (long long)r.nodes;
 
         // Adjudication on the search's own verdicts.
         winRun = std::abs(white) >= o.winScore && (winRun == 0 || (white > 0) == (winRun > 0))
@@ -333,20 +369,33 @@ int runWorker(const Options& o, int index, Progress& progress) {
 }
 
 void report(const Progress* p, int workers, i64 startMs, long long startPositions) {
-    long long games = 0, positions = 0, band = 0, ww = 0, d = 0, bw = 0, rejected = 0, searches = 0, nodes = 0;
+    long long games = 0, positions = 0, band = 0, ww = 0, d = 0, bw = 0, rejected = 0, searches = 0;
+    long long uses[NODE_USES] = {}, gameNodes = 0, nodes = 0;
     for (int i = 0; i < workers; i++) {
         games += p[i].games, positions += p[i].positions, band += p[i].bandPositions, rejected += p[i].rejectedOpenings;
-        searches += p[i].searches, nodes += p[i].nodes;
+        searches += p[i].searches;
+        for (int u = 0; u < NODE_USES; u++) uses[u] += p[i].nodes[u];
         ww += p[i].whiteWins, d += p[i].draws, bw += p[i].blackWins;
     }
+    for (int u = 0; u < NODE_USES; u++) nodes += uses[u];
+    gameNodes = nodes - uses[NODES_OPENING];
     const double seconds = std::max<double>(1e-3, double(nowMs() - startMs) / 1000.0);
     char line[256];
     std::snprintf(line, sizeof line,
                   "positions %lld (+%lld, %.0f/s)  games %lld  white %lld draw %lld black %lld  openings rejected %lld"
                   "  nodes/search %.0f  band %lld",
                   startPositions + positions, positions, double(positions) / seconds, games, ww, d, bw, rejected,
-                  double(nodes) / double(std::max(1LL, searches)), band);
-    std::cerr << line << std::endl;
+                  double(gameNodes) / double(std::max(1LL, searches)), band);
+    std::string shares = "  nodes";
+    for (int u = 0; u < NODE_USES; u++) {
+        char part[48];
+        std::snprintf(part, sizeof part, " %s %.1f%%", nodeUseNames[u], 100.0 * double(uses[u]) / double(std::max(1LL, nodes)));
+        shares += part;
+    }
+    long long predicted = 0, missed = 0;
+    for (int i = 0; i < workers; i++) predicted += p[i].predictedCaptures, missed += p[i].predictionMisses;
+    if (predicted) shares += "  predicted captures " + std::to_string(predicted) + " (quiet " + std::to_string(missed) + ")";
+    std::cerr << line << shares << std::endl;
 }
 
 }  // namespace

@@ -33,17 +33,25 @@ TEST(Pipeline, RecordsKeepTheBoardAndSideToMove) {
 }
 
 // A run stopped after one game and resumed writes exactly what one run
-// writes; a signal leaves whole games; records obey the generator's filters,
-// and the tuner's band holds only what the network's records leave out.
+// writes (also when searches depend on what the hash table predicts); a
+// signal leaves whole games; records obey the generator's filters, and the
+// tuner's band holds only what the network's records leave out.
 TEST(Pipeline, GeneratorResumesExactlyAndStopsCleanly) {
     TempDir dir;
-    ASSERT_EQ(0, datagen(dir / "once", {"--games", "3", "--tuning-band"}));
-    ASSERT_EQ(0, datagen(dir / "twice", {"--games", "1", "--tuning-band"}));
-    ASSERT_EQ(0, datagen(dir / "twice", {"--games", "3", "--tuning-band"}));
-    for (const char* part : {"part-0.bin", "part-0.band"}) {
-        const auto once = dir.read(std::string("once/") + part);
-        ASSERT_GT(once.size(), 0u) << part;
-        EXPECT_EQ(once, dir.read(std::string("twice/") + part)) << part;
+    for (const std::string variant : {"", "--predict-captures"}) {
+        auto run = [&](const std::string& out, const char* games) {
+            std::vector<std::string> args = {"--games", games, "--tuning-band"};
+            if (!variant.empty()) args.push_back(variant);
+            return datagen(dir / (out + variant), args);
+        };
+        ASSERT_EQ(0, run("once", "3"));
+        ASSERT_EQ(0, run("twice", "1"));
+        ASSERT_EQ(0, run("twice", "3"));
+        for (const char* part : {"/part-0.bin", "/part-0.band"}) {
+            const auto once = dir.read("once" + variant + part);
+            ASSERT_GT(once.size(), 0u) << variant << part;
+            EXPECT_EQ(once, dir.read("twice" + variant + part)) << variant << part;
+        }
     }
 
     datagen(dir / "stopped", {}, true);
