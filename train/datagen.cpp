@@ -370,15 +370,16 @@ int runWorker(const Options& o, int index, Progress& progress) {
 
 void report(const Progress* p, int workers, i64 startMs, long long startPositions) {
     long long games = 0, positions = 0, band = 0, ww = 0, d = 0, bw = 0, rejected = 0, searches = 0;
-    long long uses[NODE_USES] = {}, gameNodes = 0, nodes = 0;
+    long long uses[NODE_USES] = {}, nodes = 0, predicted = 0, missed = 0;
     for (int i = 0; i < workers; i++) {
         games += p[i].games, positions += p[i].positions, band += p[i].bandPositions, rejected += p[i].rejectedOpenings;
         searches += p[i].searches;
         for (int u = 0; u < NODE_USES; u++) uses[u] += p[i].nodes[u];
         ww += p[i].whiteWins, d += p[i].draws, bw += p[i].blackWins;
+        predicted += p[i].predictedCaptures, missed += p[i].predictionMisses;
     }
     for (int u = 0; u < NODE_USES; u++) nodes += uses[u];
-    gameNodes = nodes - uses[NODES_OPENING];
+    const long long gameNodes = nodes - uses[NODES_OPENING];
     const double seconds = std::max<double>(1e-3, double(nowMs() - startMs) / 1000.0);
     char line[256];
     std::snprintf(line, sizeof line,
@@ -392,8 +393,6 @@ void report(const Progress* p, int workers, i64 startMs, long long startPosition
         std::snprintf(part, sizeof part, " %s %.1f%%", nodeUseNames[u], 100.0 * double(uses[u]) / double(std::max(1LL, nodes)));
         shares += part;
     }
-    long long predicted = 0, missed = 0;
-    for (int i = 0; i < workers; i++) predicted += p[i].predictedCaptures, missed += p[i].predictionMisses;
     if (predicted) shares += "  predicted captures " + std::to_string(predicted) + " (quiet " + std::to_string(missed) + ")";
     std::cerr << line << shares << std::endl;
 }
