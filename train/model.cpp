@@ -359,3 +359,21 @@ bool loadFloats(const std::string& path, const std::vector<std::vector<float>*>&
     if (ok && epoch) *epoch = header[3];
     return ok;
 }
+
+bool averageModelFiles(const std::vector<std::string>& paths, FloatModel& m, std::string* error) {
+    if (paths.empty()) {
+        *error = "no models to average";
+        return false;
+    }
+    std::vector<double> sum(m.p.size(), 0.0);
+    FloatModel one;
+    for (const std::string& path : paths) {
+        if (!loadFloats(path, {&one.p}, nullptr, nullptr)) {
+            *error = "cannot read model " + path;
+            return false;
+        }
+        for (size_t i = 0; i < sum.size(); i++) sum[i] += one.p[i];
+    }
+    for (size_t i = 0; i < sum.size(); i++) m.p[i] = float(sum[i] / double(paths.size()));
+    return true;
+}

@@ -143,3 +143,5 @@ void dequantize(const NetworkParameters& net, FloatModel& m);
 bool saveFloats(const std::string& path, const std::vector<const std::vector<float>*>& arrays, u64 step,
                 u64 epoch);
 bool loadFloats(const std::string& path, const std::vector<std::vector<float>*>& arrays, u64* step, u64* epoch);
+// The parameter-wise mean of model files (their optimiser moments ignored).
+bool averageModelFiles(const std::vector<std::string>& paths, FloatModel& m, std::string* error);

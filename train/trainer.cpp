@@ -5,6 +5,7 @@
 //   velmora_train export --model FILE --out NET [--data PATH...]
 //   velmora_train import --net NET --out FILE
 //   velmora_train eval --data PATH... (--net NET | --model FILE)
+//   velmora_train average --model FILE FILE... --out FILE
 //
 // Training keeps every record in memory, holds out whole games for
 // validation, shuffles every epoch and runs AdamW with a cosine learning
@@ -45,6 +46,7 @@ namespace {
                  "       velmora_train import --net NET --out FILE\n"
                  "       velmora_train eval --data PATH... (--net NET | --model FILE) [--wdl X] [--scale K]\n"
                  "           [--threads N]\n"
+                 "       velmora_train average --model FILE FILE... --out FILE\n"
                  "PATH is a record file or a directory of *.bin record files.\n";
     std::exit(2);
 }
@@ -59,7 +61,8 @@ bool importOrComplain(const std::string& net, FloatModel& m) {
 struct Args {
     std::string command;
     TrainConfig config;
-    std::string model;
+    std::vector<std::string> models;
+    std::string model;  // the first of them
     std::string net;
 };
 
@@ -88,7 +91,10 @@ Args parseArgs(int argc, char** argv) {
             c.data.push_back(value());
             while (i + 1 < argc && argv[i + 1][0] != '-') c.data.push_back(argv[++i]);
         } else if (k == "--out") c.out = value();
-        else if (k == "--model") a.model = value();
+        else if (k == "--model") {
+            a.models.push_back(value());
+            while (i + 1 < argc && argv[i + 1][0] != '-') a.models.push_back(argv[++i]);
+        }
         else if (k == "--net") a.net = value();
         else if (k == "--epochs") c.epochs = int(real());
         else if (k == "--batch") c.batch = int(real());
@@ -109,6 +115,8 @@ Args parseArgs(int argc, char** argv) {
         else usage();
     }
     if ((c.out.empty() && a.command != "eval") || c.batch < 1 || c.threads < 1 || c.epochs < 0) usage();
+    if (a.models.size() > 1 && a.command != "average") usage();
+    if (!a.models.empty()) a.model = a.models.front();
     return a;
 }
 
@@ -142,6 +150,23 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::cerr << "imported " << a.net << " into " << a.config.out << "\n";
+        return 0;
+    }
+    if (a.command == "average") {
+        // Fine-tunes of one model on different data sit in one basin of the
+        // loss; their mean is often better than any of them.
+        if (a.models.size() < 2) usage();
+        FloatModel m;
+        std::string error;
+        if (!averageModelFiles(a.models, m, &error)) {
+            std::cerr << error << "\n";
+            return 1;
+        }
+        if (!saveFloats(a.config.out, {&m.p}, 0, 0)) {
+            std::cerr << "cannot write " << a.config.out << "\n";
+            return 1;
+        }
+        std::cerr << "averaged " << a.models.size() << " models into " << a.config.out << "\n";
         return 0;
     }
     if (a.command == "eval") {
