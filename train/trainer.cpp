@@ -58,11 +58,22 @@ bool importOrComplain(const std::string& net, FloatModel& m) {
     return false;
 }
 
+bool loadModelOrComplain(const std::string& path, FloatModel& m) {
+    if (loadFloats(path, {&m.p}, nullptr, nullptr)) return true;
+    std::cerr << "cannot read model " << path << "\n";
+    return false;
+}
+
+bool saveModelOrComplain(const std::string& path, const FloatModel& m) {
+    if (saveFloats(path, {&m.p}, 0, 0)) return true;
+    std::cerr << "cannot write " << path << "\n";
+    return false;
+}
+
 struct Args {
     std::string command;
     TrainConfig config;
     std::vector<std::string> models;
-    std::string model;  // the first of them
     std::string net;
 };
 
@@ -87,14 +98,13 @@ Args parseArgs(int argc, char** argv) {
             }
             return x;
         };
-        if (k == "--data") {
-            c.data.push_back(value());
-            while (i + 1 < argc && argv[i + 1][0] != '-') c.data.push_back(argv[++i]);
-        } else if (k == "--out") c.out = value();
-        else if (k == "--model") {
-            a.models.push_back(value());
-            while (i + 1 < argc && argv[i + 1][0] != '-') a.models.push_back(argv[++i]);
-        }
+        auto values = [&](std::vector<std::string>& list) {
+            list.push_back(value());
+            while (i + 1 < argc && argv[i + 1][0] != '-') list.push_back(argv[++i]);
+        };
+        if (k == "--data") values(c.data);
+        else if (k == "--out") c.out = value();
+        else if (k == "--model") values(a.models);
         else if (k == "--net") a.net = value();
         else if (k == "--epochs") c.epochs = int(real());
         else if (k == "--batch") c.batch = int(real());
@@ -116,7 +126,6 @@ Args parseArgs(int argc, char** argv) {
     }
     if ((c.out.empty() && a.command != "eval") || c.batch < 1 || c.threads < 1 || c.epochs < 0) usage();
     if (a.models.size() > 1 && a.command != "average") usage();
-    if (!a.models.empty()) a.model = a.models.front();
     return a;
 }
 
@@ -129,12 +138,9 @@ int main(int argc, char** argv) {
         return runTraining(a.config, std::cerr) ? 0 : 1;
     }
     if (a.command == "export") {
-        if (a.model.empty()) usage();
+        if (a.models.empty()) usage();
         FloatModel m;
-        if (!loadFloats(a.model, {&m.p}, nullptr, nullptr)) {
-            std::cerr << "cannot read model " << a.model << "\n";
-            return 1;
-        }
+        if (!loadModelOrComplain(a.models[0], m)) return 1;
         std::vector<TrainingRecord> records;
         for (const std::string& path : a.config.data) loadRecordPath(path, records, std::cerr);
         if (records.size() > 20000) records.resize(20000);
@@ -145,16 +151,13 @@ int main(int argc, char** argv) {
         if (a.net.empty()) usage();
         FloatModel m;
         if (!importOrComplain(a.net, m)) return 1;
-        if (!saveFloats(a.config.out, {&m.p}, 0, 0)) {
-            std::cerr << "cannot write " << a.config.out << "\n";
-            return 1;
-        }
+        if (!saveModelOrComplain(a.config.out, m)) return 1;
         std::cerr << "imported " << a.net << " into " << a.config.out << "\n";
         return 0;
     }
     if (a.command == "average") {
-        // Fine-tunes of one model on different data sit in one basin of the
-        // loss; their mean is often better than any of them.
+        // Fine-tunes of one model on different data stay close to it, so
+        // their mean is a model in its own right, worth a held-out check.
         if (a.models.size() < 2) usage();
         FloatModel m;
         std::string error;
@@ -162,10 +165,7 @@ int main(int argc, char** argv) {
             std::cerr << error << "\n";
             return 1;
         }
-        if (!saveFloats(a.config.out, {&m.p}, 0, 0)) {
-            std::cerr << "cannot write " << a.config.out << "\n";
-            return 1;
-        }
+        if (!saveModelOrComplain(a.config.out, m)) return 1;
         std::cerr << "averaged " << a.models.size() << " models into " << a.config.out << "\n";
         return 0;
     }
@@ -173,13 +173,12 @@ int main(int argc, char** argv) {
         // The loss of a network or model on records nobody trained on: the
         // fair way to compare generations, whose held-out games differ.
         const TrainConfig& c = a.config;
-        if (c.data.empty() || a.net.empty() == a.model.empty()) usage();
+        if (c.data.empty() || a.net.empty() == a.models.empty()) usage();
         FloatModel m;
         if (!a.net.empty()) {
             if (!importOrComplain(a.net, m)) return 1;
             setQuantAware(m, true);  // the integer network the engine runs
-        } else if (!loadFloats(a.model, {&m.p}, nullptr, nullptr)) {
-            std::cerr << "cannot read model " << a.model << "\n";
+        } else if (!loadModelOrComplain(a.models[0], m)) {
             return 1;
         }
         std::vector<TrainingRecord> records;
