@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Places a Velmora build on the ladders the README reports: Ethereal 12 on
 # two opening books and on Chess960, and Stockfish 15.1 limited to Elo 2800,
-# all at 10+0.1, one thread and Hash 16 each, 2 games at a time.
+# all at 10+0.1, one thread and Hash 16 each, 2 games at a time
+# (CONCURRENCY=1: one, leaving the other core to the data generator).
 #
 #   bench/ladders.sh NAME BINARY [noob] [8moves] [960] [sf]
 #
@@ -9,11 +10,12 @@
 #           $LADDERS/NAME/LADDER (default ../velmora-data/ladders)
 # BINARY    the engine, with its built-in network (or set NET to a file)
 # A ladder stopped part-way (SIGINT to fastchess, or a lost session) goes on
-# from fastchess's saved state when run again; a finished one prints its
-# summary again without replaying. Games per ladder: noob_3moves 400,
-# 8moves_v3 200, Chess960 100, Stockfish 100.
+# from fastchess's saved state when run again, and the ladders after it wait
+# for that run; a finished one prints its summary again without replaying.
+# Games per ladder: noob_3moves 400, 8moves_v3 200, Chess960 100,
+# Stockfish 100.
 set -euo pipefail
-[ $# -ge 3 ] || { sed -n '2,14p' "$0"; exit 2; }
+[ $# -ge 3 ] || { sed -n '2,16p' "$0"; exit 2; }
 here=$(cd "$(dirname "$0")/.." && pwd)
 name=$1 binary=$(realpath "$2")
 shift 2
@@ -49,5 +51,10 @@ for ladder in "$@"; do
   fi
   echo "== $name $ladder"
   if [ -s "$dir/result.txt" ]; then cat "$dir/result.txt"
-  else echo "unfinished, $(grep -o 'Games: [0-9]*' "$dir/log.txt" | tail -1 || true) (see $dir/log.txt)"; fi
+  else
+    echo "unfinished, $(grep -o 'Games: [0-9]*' "$dir/log.txt" | tail -1 || true) (see $dir/log.txt)"
+    # Stopped by hand (SIGINT to fastchess) or cut short: the next ladder
+    # waits for the next run rather than starting behind the user's back.
+    exit 1
+  fi
 done
