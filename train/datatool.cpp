@@ -1,6 +1,8 @@
 // velmora_data: reads training records.
 //
-//   velmora_data stats PATH...               counts, score and result statistics
+//   velmora_data stats [--scale K] PATH...   counts, score and result statistics, and
+//                                            the labels' error against the results at
+//                                            scale K (the fitted one by default)
 //   velmora_data texel OUT PATH...           tuning file: FEN c9 "result" per line
 //   velmora_data rescore OUT PATH... 
 //                                            the same positions labelled with the
@@ -11,6 +13,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -30,7 +33,7 @@
 namespace {
 
 [[noreturn]] void usage() {
-    std::cerr << "usage: velmora_data stats PATH...\n"
+    std::cerr << "usage: velmora_data stats [--scale K] PATH...\n"
                  "       velmora_data texel OUT PATH...\n"
                  "       velmora_data rescore OUT PATH...\n"
                  "       velmora_data pgn OUT PGN...\n"
@@ -39,7 +42,7 @@ namespace {
     std::exit(2);
 }
 
-int stats(const std::vector<TrainingRecord>& r) {
+int stats(const std::vector<TrainingRecord>& r, double scale) {
     if (r.empty()) {
         std::cout << "no records\n";
         return 0;
@@ -63,8 +66,12 @@ int stats(const std::vector<TrainingRecord>& r) {
                 sizeof(TrainingRecord), games.back() + 1, double(plies) / n, 100.0 * double(white) / n);
     std::printf("results (side to move): win %.1f%%  draw %.1f%%  loss %.1f%%\n", 100.0 * double(results[2]) / n,
                 100.0 * double(results[1]) / n, 100.0 * double(results[0]) / n);
+    const double fitted = fitScale(r);
+    if (scale <= 0) scale = fitted;
     std::printf("score: mean %.1f, deviation %.1f cp; fitted sigmoid scale %.1f cp\n", sum / n,
-                std::sqrt(std::max(0.0, sumSq / n - (sum / n) * (sum / n))), fitScale(r));
+                std::sqrt(std::max(0.0, sumSq / n - (sum / n) * (sum / n))), fitted);
+    std::printf("label error against results: %.5f (mean squared, sigmoid scale %.1f cp)\n", labelError(r, scale),
+                scale);
     const char* names[] = {"<25", "<50", "<100", "<200", "<400", "<800", "<1600", ">=1600"};
     std::printf("|score|:");
     for (int i = 0; i < 8; i++) std::printf("  %s %.1f%%", names[i], 100.0 * double(bands[size_t(i)]) / n);
@@ -163,12 +170,22 @@ int main(int argc, char** argv) {
         if (argc < 4) usage();
         return importPgn(argv[2], std::vector<std::string>(argv + 3, argv + argc));
     }
-    const int firstPath = command == "stats" ? 2 : 3;
+    int firstPath = command == "stats" ? 2 : 3;
+    double scale = 0;
+    if (command == "stats" && argc > 3 && std::string(argv[2]) == "--scale") {
+        char* end = nullptr;
+        scale = std::strtod(argv[3], &end);
+        if (end == argv[3] || *end || !(scale > 0 && scale < 1e6)) {
+            std::cerr << "--scale wants a positive number of centipawns, not " << argv[3] << "\n";
+            return 2;
+        }
+        firstPath = 4;
+    }
     if (argc <= firstPath) usage();
     std::vector<TrainingRecord> records;
     for (int i = firstPath; i < argc; i++)
         if (!loadRecordPath(argv[i], records, std::cerr)) return 1;
-    if (command == "stats") return stats(records);
+    if (command == "stats") return stats(records, scale);
     if (command == "texel") return texel(argv[2], records);
     if (command == "rescore") return rescore(argv[2], records);
     usage();

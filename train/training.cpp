@@ -101,20 +101,22 @@ std::vector<u32> gameNumbers(const std::vector<TrainingRecord>& records) {
     return game;
 }
 
+double labelError(const std::vector<TrainingRecord>& records, double scale, size_t step) {
+    double e = 0;
+    size_t n = 0;
+    for (size_t i = 0; i < records.size(); i += step, n++) {
+        const double d = sigmoid(records[i].score / scale) - resultValue(records[i]);
+        e += d * d;
+    }
+    return n ? e / double(n) : 0;
+}
+
 double fitScale(const std::vector<TrainingRecord>& records) {
     const size_t step = std::max<size_t>(1, records.size() / 1000000);
-    auto error = [&](double k) {
-        double e = 0;
-        for (size_t i = 0; i < records.size(); i += step) {
-            const double d = sigmoid(records[i].score / k) - resultValue(records[i]);
-            e += d * d;
-        }
-        return e;
-    };
     double lo = 50, hi = 2000;
     for (int it = 0; it < 60; it++) {  // golden-section search
         const double m1 = hi - (hi - lo) * 0.618, m2 = lo + (hi - lo) * 0.618;
-        if (error(m1) < error(m2)) hi = m2;
+        if (labelError(records, m1, step) < labelError(records, m2, step)) hi = m2;
         else lo = m1;
     }
     return (lo + hi) / 2;

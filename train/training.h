@@ -37,8 +37,12 @@ bool loadRecordPath(const std::string& path, std::vector<TrainingRecord>& out, s
 // with rising plies, so a ply that does not rise begins the next game.
 std::vector<u32> gameNumbers(const std::vector<TrainingRecord>& records);
 
-// The sigmoid scale K that best maps scores to results: minimises
-// sum (sigmoid(score / K) - result)^2.
+// How far the labels are from their games' results: the mean of
+// (sigmoid(score / K) - result)^2 over every step-th record. Deeper searches
+// give labels closer to the results, so this compares label budgets.
+double labelError(const std::vector<TrainingRecord>& records, double scale, size_t step = 1);
+
+// The sigmoid scale K that best maps scores to results: minimises labelError.
 double fitScale(const std::vector<TrainingRecord>& records);
 
 // Mean squared error of sigmoid(prediction / K) against the blended target.

@@ -218,3 +218,24 @@ TEST(Pipeline, AveragedModelIsTheParameterMean) {
     EXPECT_FALSE(averageModelFiles({dir + "avg-a.bin", dir + "no-such-model.bin"}, mean, &error));
     EXPECT_NE(error.find("no-such-model.bin"), std::string::npos);
 }
+
+// Labels are scored from the side to move's view, and the fitted scale is
+// the one where they sit closest to the results.
+TEST(Pipeline, LabelErrorComparesScoresWithResults) {
+    std::vector<TrainingRecord> r;
+    for (int i = 0; i < 400; i++) {
+        TrainingRecord x{};
+        x.score = i16((i % 40 - 20) * 30);
+        x.result = i8(i % 7 == 0 ? 0 : (x.score > 0) == (i % 5 != 0) ? 1 : -1);  // mostly right, some upsets
+        r.push_back(x);
+    }
+    std::vector<TrainingRecord> wrongSide = r;
+    for (TrainingRecord& x : wrongSide) x.result = i8(-x.result);
+    EXPECT_LT(labelError(r, 200), 0.2);
+    EXPECT_GT(labelError(wrongSide, 200), 0.4);
+
+    const double k = fitScale(r);
+    EXPECT_LE(labelError(r, k), labelError(r, 0.8 * k));
+    EXPECT_LE(labelError(r, k), labelError(r, 1.25 * k));
+    EXPECT_NEAR(labelError(r, k, 2), labelError(r, k), 0.03);  // every other record: about the same
+}
