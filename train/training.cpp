@@ -102,6 +102,7 @@ std::vector<u32> gameNumbers(const std::vector<TrainingRecord>& records) {
 }
 
 double labelError(const std::vector<TrainingRecord>& records, double scale, size_t step) {
+    step = std::max<size_t>(1, step);
     double e = 0;
     size_t n = 0;
     for (size_t i = 0; i < records.size(); i += step, n++) {
