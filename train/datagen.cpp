@@ -16,6 +16,7 @@
 // like the others; "velmora_data texel" turns them into a tuning file.
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +40,7 @@
 #include "search/tablebase_hook.h"
 #include "search/threads.h"
 #include "search/tt.h"
+#include "train/arguments.h"
 #include "train/engine_setup.h"
 #include "train/record.h"
 #include "tuning/texel.h"
@@ -108,31 +110,24 @@ Options parseOptions(int argc, char** argv) {
             if (i + 1 >= argc) usage();
             return argv[++i];
         };
-        auto number = [&]() -> long long {
-            const std::string v = value();
-            char* end = nullptr;
-            const long long n = std::strtoll(v.c_str(), &end, 10);
-            if (end == v.c_str() || *end || n < 0) {
-                std::cerr << a << ": '" << v << "' is not a non-negative number\n";
-                std::exit(2);
-            }
-            return n;
-        };
+        // Counts of games, positions and nodes and the seed may be large; the rest are ints.
+        auto number = [&](long long high = INT_MAX) { return wholeArgument(a, value(), 0, high); };
+        auto share = [&]() { return realArgument(a, value(), 0, 1); };
         if (a == "--out") o.out = value();
         else if (a == "--net") o.network = value();
         else if (a == "--hce") o.network.clear();
         else if (a == "--syzygy") o.syzygy = value();
         else if (a == "--workers") o.workers = int(number());
-        else if (a == "--games") o.games = number();
-        else if (a == "--positions") o.positions = number();
-        else if (a == "--seed") o.seed = u64(number());
-        else if (a == "--soft-nodes") o.softNodes = u64(number());
-        else if (a == "--hard-nodes") o.hardNodes = u64(number());
+        else if (a == "--games") o.games = number(LLONG_MAX);
+        else if (a == "--positions") o.positions = number(LLONG_MAX);
+        else if (a == "--seed") o.seed = u64(number(LLONG_MAX));
+        else if (a == "--soft-nodes") o.softNodes = u64(number(LLONG_MAX));
+        else if (a == "--hard-nodes") o.hardNodes = u64(number(LLONG_MAX));
         else if (a == "--depth-floor") o.depthFloor = int(number());
         else if (a == "--random-plies") o.randomPlies = int(number());
-        else if (a == "--frc-share") o.frcShare = std::atof(value().c_str());
+        else if (a == "--frc-share") o.frcShare = share();
         else if (a == "--opening-limit") o.openingLimit = int(number());
-        else if (a == "--unkept-share") o.unkeptShare = std::atof(value().c_str());
+        else if (a == "--unkept-share") o.unkeptShare = share();
         else if (a == "--hash") o.hashMb = int(number());
         else if (a == "--tuning-band") o.tuningBand = true;
         else if (a == "--predict-captures") o.predictCaptures = true;

@@ -26,6 +26,7 @@
 #include "platform/clock.h"
 #include "search/search.h"
 #include "search/threads.h"
+#include "train/arguments.h"
 #include "train/engine_setup.h"
 #include "train/pgn.h"
 #include "train/training.h"
@@ -173,12 +174,7 @@ int main(int argc, char** argv) {
     int firstPath = command == "stats" ? 2 : 3;
     double scale = 0;
     if (command == "stats" && argc > 3 && std::string(argv[2]) == "--scale") {
-        char* end = nullptr;
-        scale = std::strtod(argv[3], &end);
-        if (end == argv[3] || *end || !(scale > 0 && scale < 1e6)) {
-            std::cerr << "--scale wants a positive number of centipawns, not " << argv[3] << "\n";
-            return 2;
-        }
+        scale = realArgument("--scale", argv[3], 1e-3, 1e6);
         firstPath = 4;
     }
     if (argc <= firstPath) usage();

@@ -18,6 +18,7 @@
 // resumes from the checkpoint.
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +32,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "train/arguments.h"
 #include "train/engine_setup.h"
 #include "train/model.h"
 #include "train/training.h"
@@ -88,16 +90,7 @@ Args parseArgs(int argc, char** argv) {
             if (i + 1 >= argc) usage();
             return argv[++i];
         };
-        auto real = [&]() {
-            const std::string v = value();
-            char* end = nullptr;
-            const double x = std::strtod(v.c_str(), &end);
-            if (end == v.c_str() || *end) {
-                std::cerr << k << ": '" << v << "' is not a number\n";
-                std::exit(2);
-            }
-            return x;
-        };
+        auto real = [&](double high = 1e18) { return realArgument(k, value(), 0, high); };
         auto values = [&](std::vector<std::string>& list) {
             list.push_back(value());
             while (i + 1 < argc && argv[i + 1][0] != '-') list.push_back(argv[++i]);
@@ -106,13 +99,13 @@ Args parseArgs(int argc, char** argv) {
         else if (k == "--out") c.out = value();
         else if (k == "--model") values(a.models);
         else if (k == "--net") a.net = value();
-        else if (k == "--epochs") c.epochs = int(real());
-        else if (k == "--batch") c.batch = int(real());
+        else if (k == "--epochs") c.epochs = int(real(INT_MAX));
+        else if (k == "--batch") c.batch = int(real(INT_MAX));
         else if (k == "--lr") c.lr = real();
         else if (k == "--lr-end") c.lrEnd = real();
         else if (k == "--wdl") c.wdl = real();
         else if (k == "--scale") c.scale = real();
-        else if (k == "--threads") c.threads = int(real());
+        else if (k == "--threads") c.threads = int(real(INT_MAX));
         else if (k == "--validation") c.validation = real();
         else if (k == "--seed") c.seed = u64(real());
         else if (k == "--init") c.init = value();

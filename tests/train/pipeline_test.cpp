@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -11,6 +12,7 @@
 #include "eval/evaluate.h"
 #include "eval/nnue.h"
 #include "test_util.h"
+#include "train/arguments.h"
 #include "train/engine_setup.h"
 #include "train/model.h"
 #include "train/train_test_util.h"
@@ -238,4 +240,17 @@ TEST(Pipeline, LabelErrorComparesScoresWithResults) {
     EXPECT_LE(labelError(r, k), labelError(r, 0.8 * k));
     EXPECT_LE(labelError(r, k), labelError(r, 1.25 * k));
     EXPECT_NEAR(labelError(r, k, 2), labelError(r, k), 0.03);  // every other record: about the same
+}
+
+// A mistyped option must stop a tool before it starts an hour of work.
+TEST(Pipeline, ToolNumbersMustBeWholeAndInRange) {
+    EXPECT_EQ(realArgument("--wdl", "0.25", 0, 1), 0.25);
+    EXPECT_EQ(wholeArgument("--seed", "9000000000", 0, LLONG_MAX), 9000000000LL);
+    const auto rejected = ::testing::ExitedWithCode(2);
+    EXPECT_EXIT(realArgument("--frc-share", "0.1x", 0, 1), rejected, "--frc-share: '0.1x' is not a number");
+    EXPECT_EXIT(realArgument("--frc-share", "1.5", 0, 1), rejected, "from 0");
+    EXPECT_EXIT(realArgument("--scale", "nan", 1e-3, 1e6), rejected, "--scale");
+    EXPECT_EXIT(wholeArgument("--workers", "1.5", 0, INT_MAX), rejected, "--workers");
+    EXPECT_EXIT(wholeArgument("--workers", "", 0, INT_MAX), rejected, "--workers");
+    EXPECT_EXIT(wholeArgument("--games", "99999999999999999999", 0, LLONG_MAX), rejected, "--games");
 }
