@@ -1,6 +1,7 @@
 #include "train/arguments.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -33,8 +34,15 @@ double realArgument(const std::string& option, const std::string& text, double l
 long long wholeArgument(const std::string& option, const std::string& text, long long low, long long high) {
     char* end = nullptr;
     errno = 0;
-    const long long n = std::strtoll(text.c_str(), &end, 10);
-    if (end == text.c_str() || *end || errno == ERANGE || n < low || n > high)
+    long long n = std::strtoll(text.c_str(), &end, 10);
+    bool whole = true;
+    if (end != text.c_str() && (*end == 'e' || *end == 'E' || *end == '.')) {
+        // "5e6" is a fine way to write a sample count; "1.5" is still no count.
+        const double x = std::strtod(text.c_str(), &end);
+        whole = x == std::floor(x) && std::fabs(x) < 9e18;
+        if (whole) n = static_cast<long long>(x);
+    }
+    if (end == text.c_str() || *end || !whole || errno == ERANGE || n < low || n > high)
         reject(option, text, std::to_string(low), std::to_string(high));
     return n;
 }

@@ -90,7 +90,8 @@ Args parseArgs(int argc, char** argv) {
             if (i + 1 >= argc) usage();
             return argv[++i];
         };
-        auto real = [&](double high = 1e18) { return realArgument(k, value(), 0, high); };
+        auto real = [&]() { return realArgument(k, value(), 0, 1e18); };
+        auto whole = [&](long long high = INT_MAX) { return wholeArgument(k, value(), 0, high); };
         auto values = [&](std::vector<std::string>& list) {
             list.push_back(value());
             while (i + 1 < argc && argv[i + 1][0] != '-') list.push_back(argv[++i]);
@@ -99,18 +100,18 @@ Args parseArgs(int argc, char** argv) {
         else if (k == "--out") c.out = value();
         else if (k == "--model") values(a.models);
         else if (k == "--net") a.net = value();
-        else if (k == "--epochs") c.epochs = int(real(INT_MAX));
-        else if (k == "--batch") c.batch = int(real(INT_MAX));
+        else if (k == "--epochs") c.epochs = int(whole());
+        else if (k == "--batch") c.batch = int(whole());
         else if (k == "--lr") c.lr = real();
         else if (k == "--lr-end") c.lrEnd = real();
         else if (k == "--wdl") c.wdl = real();
         else if (k == "--scale") c.scale = real();
-        else if (k == "--threads") c.threads = int(real(INT_MAX));
+        else if (k == "--threads") c.threads = int(whole());
         else if (k == "--validation") c.validation = real();
-        else if (k == "--seed") c.seed = u64(real());
+        else if (k == "--seed") c.seed = u64(whole(LLONG_MAX));
         else if (k == "--init") c.init = value();
         else if (k == "--weight-decay") c.weightDecay = real();
-        else if (k == "--max-samples") c.maxSamples = (long long)real();
+        else if (k == "--max-samples") c.maxSamples = whole(LLONG_MAX);
         else if (k == "--no-king-rows") c.kingRows = false;
         else if (k == "--king-buckets") c.kingBuckets = true;
         else if (k == "--quant-aware") c.quantAware = true;

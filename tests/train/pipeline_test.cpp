@@ -246,11 +246,16 @@ TEST(Pipeline, LabelErrorComparesScoresWithResults) {
 TEST(Pipeline, ToolNumbersMustBeWholeAndInRange) {
     EXPECT_EQ(realArgument("--wdl", "0.25", 0, 1), 0.25);
     EXPECT_EQ(wholeArgument("--seed", "9000000000", 0, LLONG_MAX), 9000000000LL);
+    EXPECT_EQ(wholeArgument("--max-samples", "5e6", 0, LLONG_MAX), 5000000);
+    EXPECT_EQ(wholeArgument("--epochs", "2.0", 0, INT_MAX), 2);
     const auto rejected = ::testing::ExitedWithCode(2);
     EXPECT_EXIT(realArgument("--frc-share", "0.1x", 0, 1), rejected, "--frc-share: '0.1x' is not a number");
     EXPECT_EXIT(realArgument("--frc-share", "1.5", 0, 1), rejected, "from 0");
     EXPECT_EXIT(realArgument("--scale", "nan", 1e-3, 1e6), rejected, "--scale");
     EXPECT_EXIT(wholeArgument("--workers", "1.5", 0, INT_MAX), rejected, "--workers");
     EXPECT_EXIT(wholeArgument("--workers", "", 0, INT_MAX), rejected, "--workers");
+    EXPECT_EXIT(wholeArgument("--batch", "2.5e0", 0, INT_MAX), rejected, "--batch");
+    EXPECT_EXIT(wholeArgument("--batch", "1e10", 0, INT_MAX), rejected, "--batch");
+    EXPECT_EXIT(wholeArgument("--seed", "1e30", 0, LLONG_MAX), rejected, "--seed");
     EXPECT_EXIT(wholeArgument("--games", "99999999999999999999", 0, LLONG_MAX), rejected, "--games");
 }
