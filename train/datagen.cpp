@@ -10,6 +10,12 @@
 // would. SIGINT/SIGTERM end every worker between two moves: the unfinished
 // game is dropped, nothing torn is left behind.
 //
+// With --off-path X a worker also searches, at a share X of the keepable
+// positions, the position after a random move other than the one played, and
+// writes it to OUT/part-i-offpath.bin when it passes the same filters. Those
+// are positions the search meets and the games never reach (after a weak
+// move); they carry no result, so the trainer learns their score alone.
+//
 // With --tuning-band a worker also writes OUT/part-i.band: the positions of
 // the same games that the hand-written evaluation answers and the Texel
 // tuner loads (the network's records never include them). They are records
@@ -71,19 +77,21 @@ struct Options {
     int hashMb = 16;  // cleared before every game, whose searches write well under 1 MB of it
     bool tuningBand = false;
     bool predictCaptures = false;
+    double offPathShare = 0;
 };
 
 // Where a game's search nodes go: positions written, positions searched in
 // full and then filtered out by their best move or score, positions known
 // unkeepable before the search (in check, lopsided), opening verification.
-enum NodeUse { NODES_KEPT, NODES_FILTERED, NODES_UNKEPT, NODES_OPENING, NODE_USES };
-constexpr const char* nodeUseNames[NODE_USES] = {"kept", "filtered", "unkept", "opening"};
+enum NodeUse { NODES_KEPT, NODES_FILTERED, NODES_UNKEPT, NODES_OPENING, NODES_OFF_PATH, NODE_USES };
+constexpr const char* nodeUseNames[NODE_USES] = {"kept", "filtered", "unkept", "opening", "off-path"};
 
 // Counters each worker updates in shared memory, read by the parent.
 struct Progress {
     std::atomic<long long> games, positions, bandPositions, whiteWins, draws, blackWins, rejectedOpenings, searches;
     std::atomic<long long> nodes[NODE_USES];
     std::atomic<long long> predictedCaptures, predictionMisses;
+    std::atomic<long long> offPathSearches, offPathPositions;
 };
 
 volatile std::sig_atomic_t stopRequested = 0;
@@ -93,12 +101,14 @@ void onSignal(int) { stopRequested = 1; }
     std::cerr << "usage: velmora_datagen --out DIR [--net FILE | --hce] [--workers N] [--games N]\n"
                  "         [--positions N] [--seed N] [--soft-nodes N] [--hard-nodes N] [--depth-floor N]\n"
                  "         [--random-plies N] [--frc-share X] [--opening-limit CP] [--unkept-share X]\n"
-                 "         [--hash MB] [--syzygy DIRS] [--tuning-band] [--predict-captures]\n"
+                 "         [--hash MB] [--syzygy DIRS] [--tuning-band] [--predict-captures] [--off-path X]\n"
                  "  --net FILE   label with the network (the normal case)\n"
                  "  --hce        label with the hand-written evaluation everywhere (default without --net)\n"
                  "  --tuning-band  also write the positions the Texel tuner fits to OUT/part-N.band\n"
                  "  --predict-captures  search a position whose hash move captures with the reduced budget\n"
-                 "                      first, in full only when its best move is quiet\n";
+                 "                      first, in full only when its best move is quiet\n"
+                 "  --off-path X  at a share X of the positions also search and keep the position after a\n"
+                 "                random other move (written without a result to OUT/part-N-offpath.bin)\n";
     std::exit(2);
 }
 
@@ -131,6 +141,7 @@ Options parseOptions(int argc, char** argv) {
         else if (a == "--hash") o.hashMb = int(number());
         else if (a == "--tuning-band") o.tuningBand = true;
         else if (a == "--predict-captures") o.predictCaptures = true;
+        else if (a == "--off-path") o.offPathShare = share();
         else usage();
     }
     if (o.out.empty() || o.workers < 1 || o.hashMb < 1 || o.hashMb > 4096 || o.hardNodes < o.softNodes ||
@@ -155,11 +166,40 @@ void play(Move m) {
     playRootMove(gamePos, m);
 }
 
-bool isCaptureOrPromotion(Move m) {
-    return gamePos.board[m.to] != EMPTY || m.flag == FLAG_EP || isPromotion(m.flag);
+bool isCaptureOrPromotion(const Position& pos, Move m) {
+    return pos.board[m.to] != EMPTY || m.flag == FLAG_EP || isPromotion(m.flag);
 }
+bool isCaptureOrPromotion(Move m) { return isCaptureOrPromotion(gamePos, m); }
 
 bool predictsCapture(TTEntry e) { return e.word && isCaptureOrPromotion(e.move()); }
+
+// The sibling of the game position after a random legal move other than
+// `played` (gameMoves still holds the game position's moves), searched with
+// the full budget and kept under the game positions' own filters.
+Position offPathPos;
+Move offPathMoves[MOVE_BUFFER_SIZE];
+
+void searchOffPath(const Options& o, SplitMix& rng, Progress& progress, int moves, Move played,
+                   std::vector<TrainingRecord>& offPath) {
+    if (moves < 2) return;
+    int pick = int(rng.below(u64(moves - 1)));
+    if (sameMove(gameMoves[pick], played)) pick = moves - 1;
+    offPathPos = gamePos;
+    offPathPos.plyStack[0].moveListBegin = offPathMoves;
+    playRootMove(offPathPos, gameMoves[pick]);
+    if (legalMoveCount(offPathPos, offPathMoves) == 0 || offPathPos.plyStack[0].inCheck ||
+        !networkEvaluates(offPathPos) || offPathPos.rule50 >= 100 || isRepetition(offPathPos, 0))
+        return;
+    const SearchResult r = searchNodes(offPathPos, o.softNodes, o.hardNodes, o.depthFloor);
+    progress.offPathSearches++;
+    progress.nodes[NODES_OFF_PATH] += (long long)r.nodes;
+    if (r.depth > 0 && !isNoMove(r.move) && !isCaptureOrPromotion(offPathPos, r.move) &&
+        std::abs(r.score) < MATE_IN_MAX) {
+        offPath.push_back(packRecord(offPathPos, r.score, offPathPos.gamePly));
+        offPath.back().flags |= RECORD_NO_RESULT;
+        progress.offPathPositions++;
+    }
+}
 
 // Plays one opening: random legal plies from the standard or a Chess960
 // start array, accepted when a short search scores it within the limit.
@@ -182,7 +222,7 @@ bool playOpening(const Options& o, SplitMix& rng, Progress& progress) {
 // written with results from their side to move's view.
 // `band` (may be null) receives the positions for the tuner.
 int playGame(const Options& o, SplitMix& rng, Progress& progress, std::vector<TrainingRecord>& kept,
-             std::vector<TrainingRecord>* band) {
+             std::vector<TrainingRecord>& offPath, std::vector<TrainingRecord>* band) {
     while (!playOpening(o, rng, progress)) {
         progress.rejectedOpenings++;
         if (stopRequested) return 2;
@@ -190,6 +230,7 @@ int playGame(const Options& o, SplitMix& rng, Progress& progress, std::vector<Tr
     ttClear();
     clearHistories();
     kept.clear();
+    offPath.clear();
     if (band) band->clear();
     int winRun = 0, drawRun = 0, result = 2;  // 2: not decided yet
     for (int ply = 0; result == 2; ply++) {
@@ -252,6 +293,8 @@ int playGame(const Options& o, SplitMix& rng, Progress& progress, std::vector<Tr
                 band->push_back(packRecord(gamePos, r.score, gamePos.gamePly));
         }
         progress.nodes[!keepable ? NODES_UNKEPT : quiet ? NODES_KEPT : NODES_FILTERED] += (long long)r.nodes;
+        if (keepable && o.offPathShare > 0 && rng.unit() < o.offPathShare)
+            searchOffPath(o, rng, progress, moves, r.move, offPath);
 
         // Adjudication on the search's own verdicts.
         winRun = std::abs(white) >= o.winScore && (winRun == 0 || (white > 0) == (winRun > 0))
@@ -278,6 +321,7 @@ struct PartState {
     u64 seed = 0;
     long long games = 0, records = 0;
     long long bandRecords = 0;  // absent from the files of runs without --tuning-band
+    long long offPathRecords = 0;  // absent from the files of runs before --off-path
 };
 
 std::string partPath(const Options& o, int index, const char* ext) {
@@ -288,6 +332,7 @@ bool readState(const std::string& path, PartState& s) {
     std::ifstream in(path);
     if (!(in >> s.seed >> s.games >> s.records)) return false;
     if (!(in >> s.bandRecords)) s.bandRecords = 0;
+    if (!(in >> s.offPathRecords)) s.offPathRecords = 0;
     return true;
 }
 
@@ -295,7 +340,7 @@ bool writeState(const std::string& path, const PartState& s) {
     const std::string tmp = path + ".tmp";
     {
         std::ofstream out(tmp, std::ios::trunc);
-        out << s.seed << " " << s.games << " " << s.records << " " << s.bandRecords << "\n";
+        out << s.seed << " " << s.games << " " << s.records << " " << s.bandRecords << " " << s.offPathRecords << "\n";
         if (!out.flush()) return false;
     }
     return std::rename(tmp.c_str(), path.c_str()) == 0;
@@ -309,7 +354,7 @@ int runWorker(const Options& o, int index, Progress& progress) {
     if (!setUpEngine(setup)) return 1;
 
     const std::string data = partPath(o, index, ".bin"), statePath = partPath(o, index, ".state");
-    const std::string bandData = partPath(o, index, ".band");
+    const std::string bandData = partPath(o, index, ".band"), offPathData = partPath(o, index, "-offpath.bin");
     // Cuts a file back to what the state file says it holds.
     auto cutBack = [](const std::string& path, long long records) {
         const long long have = countRecords(path);
@@ -330,20 +375,24 @@ int runWorker(const Options& o, int index, Progress& progress) {
         state = PartState{};
         state.seed = o.seed;
     }
-    if (!cutBack(data, state.records) || !cutBack(bandData, state.bandRecords)) return 1;
+    if (!cutBack(data, state.records) || !cutBack(bandData, state.bandRecords) ||
+        !cutBack(offPathData, state.offPathRecords))
+        return 1;
 
-    std::vector<TrainingRecord> kept, band;
+    std::vector<TrainingRecord> kept, band, offPath;
     kept.reserve(1024);
     band.reserve(1024);
+    offPath.reserve(1024);
     while (!stopRequested && (o.games == 0 || state.games < o.games) &&
            (o.positions == 0 || progress.positions.load() < o.positions)) {
         // Game g of worker i has its own stream: the sequence does not depend
         // on how the run was split into sessions.
         SplitMix rng(o.seed * 0x9E3779B97F4A7C15ull ^ (u64(index) << 48) ^ u64(state.games));
         rng.next();
-        const int result = playGame(o, rng, progress, kept, o.tuningBand ? &band : nullptr);
+        const int result = playGame(o, rng, progress, kept, offPath, o.tuningBand ? &band : nullptr);
         if (result == 2) break;  // stopped
-        for (const auto& [path, records] : {std::pair(&data, &kept), std::pair(&bandData, &band)})
+        for (const auto& [path, records] :
+             {std::pair(&data, &kept), std::pair(&bandData, &band), std::pair(&offPathData, &offPath)})
             if (!appendRecords(*path, *records)) {
                 std::cerr << "cannot write " << *path << ": " << std::strerror(errno) << "\n";
                 return 1;
@@ -351,6 +400,7 @@ int runWorker(const Options& o, int index, Progress& progress) {
         state.games++;
         state.records += (long long)kept.size();
         state.bandRecords += (long long)band.size();  // empty without --tuning-band
+        state.offPathRecords += (long long)offPath.size();  // empty without --off-path
         if (!writeState(statePath, state)) {
             std::cerr << "cannot write " << statePath << "\n";
             return 1;
@@ -365,13 +415,14 @@ int runWorker(const Options& o, int index, Progress& progress) {
 
 void report(const Progress* p, int workers, i64 startMs, long long startPositions) {
     long long games = 0, positions = 0, band = 0, ww = 0, d = 0, bw = 0, rejected = 0, searches = 0;
-    long long uses[NODE_USES] = {}, nodes = 0, predicted = 0, missed = 0;
+    long long uses[NODE_USES] = {}, nodes = 0, predicted = 0, missed = 0, offSearched = 0, offKept = 0;
     for (int i = 0; i < workers; i++) {
         games += p[i].games, positions += p[i].positions, band += p[i].bandPositions, rejected += p[i].rejectedOpenings;
         searches += p[i].searches;
         for (int u = 0; u < NODE_USES; u++) uses[u] += p[i].nodes[u];
         ww += p[i].whiteWins, d += p[i].draws, bw += p[i].blackWins;
         predicted += p[i].predictedCaptures, missed += p[i].predictionMisses;
+        offSearched += p[i].offPathSearches, offKept += p[i].offPathPositions;
     }
     for (int u = 0; u < NODE_USES; u++) nodes += uses[u];
     const long long gameNodes = nodes - uses[NODES_OPENING];
@@ -388,6 +439,8 @@ void report(const Progress* p, int workers, i64 startMs, long long startPosition
         std::snprintf(part, sizeof part, " %s %.1f%%", nodeUseNames[u], 100.0 * double(uses[u]) / double(std::max(1LL, nodes)));
         shares += part;
     }
+    if (offSearched)
+        shares += "  off-path searched " + std::to_string(offSearched) + " kept " + std::to_string(offKept);
     if (predicted) shares += "  predicted captures " + std::to_string(predicted) + " (quiet " + std::to_string(missed) + ")";
     std::cerr << line << shares << std::endl;
 }

@@ -9,7 +9,8 @@
 //  28  i8   game result, side to move's view: -1 loss, 0 draw, 1 win
 //  29  u8   side to move (0 White, 1 Black)
 //  30  u8   fifty-move counter (clamped to 255)
-//  31  u8   reserved, 0
+//  31  u8   flags: bit 0 (RECORD_NO_RESULT) marks a position off the game's
+//           path, whose result byte means nothing; the rest are 0
 //
 // Files are plain arrays of records, so they can be appended to, split and
 // concatenated with ordinary tools; a file whose size is not a multiple of 32
@@ -30,11 +31,16 @@ struct TrainingRecord {
     i8 result;
     u8 sideToMove;
     u8 rule50;
-    u8 reserved;
+    u8 flags;
 
     int pieceAt(int index) const { return (pieces[index >> 1] >> ((index & 1) * 4)) & 15; }
 };
 static_assert(sizeof(TrainingRecord) == 32);
+
+// A position one move off the game's path (the generator's --off-path): it was
+// never played on, so only its score can teach anything.
+constexpr u8 RECORD_NO_RESULT = 1;
+inline bool hasResult(const TrainingRecord& r) { return !(r.flags & RECORD_NO_RESULT); }
 
 TrainingRecord packRecord(const Position& pos, int score, int ply);
 // The position of a record as a FEN (no castling rights, no en-passant square).

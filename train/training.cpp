@@ -19,6 +19,15 @@ namespace {
 inline double sigmoid(double x) { return 1.0 / (1.0 + std::exp(-x)); }
 inline double resultValue(const TrainingRecord& r) { return 0.5 * (r.result + 1); }
 
+}  // namespace
+
+double trainingTarget(const TrainingRecord& r, double scale, double wdl) {
+    const double fromScore = sigmoid(r.score / scale);
+    return hasResult(r) ? (1 - wdl) * fromScore + wdl * resultValue(r) : fromScore;
+}
+
+namespace {
+
 template <typename F>
 void parallelFor(int threads, F&& f) {
     std::vector<std::thread> pool;
@@ -105,9 +114,11 @@ double labelError(const std::vector<TrainingRecord>& records, double scale, size
     step = std::max<size_t>(1, step);
     double e = 0;
     size_t n = 0;
-    for (size_t i = 0; i < records.size(); i += step, n++) {
+    for (size_t i = 0; i < records.size(); i += step) {
+        if (!hasResult(records[i])) continue;
         const double d = sigmoid(records[i].score / scale) - resultValue(records[i]);
         e += d * d;
+        n++;
     }
     return n ? e / double(n) : 0;
 }
@@ -133,7 +144,7 @@ double validationLoss(const FloatModel& m, const std::vector<TrainingRecord>& re
         for (size_t i = size_t(t); i < records.size(); i += size_t(threads)) {
             makeSample(records[i], s, m.kingBuckets);
             const double p = sigmoid(modelForward(m, s, *a) / scale);
-            const double target = (1 - wdl) * sigmoid(records[i].score / scale) + wdl * resultValue(records[i]);
+            const double target = trainingTarget(records[i], scale, wdl);
             sums[size_t(t)] += (p - target) * (p - target);
         }
     });
@@ -283,7 +294,7 @@ bool runTraining(const TrainConfig& c, std::ostream& log) {
                     const bool mirror = c.mirror && (SplitMix(c.seed ^ (epoch << 40) ^ (first + i)).next() & 1) && mirrorable(r);
                     makeSample(r, s, m.kingBuckets, mirror);
                     const double p = sigmoid(modelForward(m, s, *a) / scale);
-                    const double target = (1 - c.wdl) * sigmoid(r.score / scale) + c.wdl * resultValue(r);
+                    const double target = trainingTarget(r, scale, c.wdl);
                     loss += (p - target) * (p - target);
                     const float gradScore = float(2 * (p - target) * p * (1 - p) / scale) * invN;
                     modelBackward(m, s, *a, gradScore, g, &batch.gradAcc[i * NET_INPUTS]);

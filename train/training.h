@@ -37,8 +37,14 @@ bool loadRecordPath(const std::string& path, std::vector<TrainingRecord>& out, s
 // with rising plies, so a ply that does not rise begins the next game.
 std::vector<u32> gameNumbers(const std::vector<TrainingRecord>& records);
 
+// What the network learns to predict for a record: sigmoid(score / K)
+// blended with the game result at weight wdl; the score alone for a position
+// off the game's path, whose result is unknown.
+double trainingTarget(const TrainingRecord& r, double scale, double wdl);
+
 // How far the labels are from their games' results: the mean of
-// (sigmoid(score / K) - result)^2 over every step-th record. Deeper searches
+// (sigmoid(score / K) - result)^2 over every step-th record (positions off
+// the game's path have no result and are passed over). Deeper searches
 // give labels closer to the results, so this compares label budgets.
 double labelError(const std::vector<TrainingRecord>& records, double scale, size_t step = 1);
 

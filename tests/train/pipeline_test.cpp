@@ -36,20 +36,24 @@ TEST(Pipeline, RecordsKeepTheBoardAndSideToMove) {
 
 // A run stopped after one game and resumed writes exactly what one run
 // writes (also when searches depend on what the hash table predicts); a
-// signal leaves whole games; records obey the generator's filters, and the
-// tuner's band holds only what the network's records leave out.
+// signal leaves whole games; records obey the generator's filters, the
+// tuner's band holds only what the network's records leave out, and the
+// off-path positions are marked as having no result.
 TEST(Pipeline, GeneratorResumesExactlyAndStopsCleanly) {
     TempDir dir;
-    for (const std::string variant : {"", "--predict-captures"}) {
+    for (const std::string variant : {"", "--predict-captures", "--off-path"}) {
         auto run = [&](const std::string& out, const char* games) {
             std::vector<std::string> args = {"--games", games, "--tuning-band"};
             if (!variant.empty()) args.push_back(variant);
+            if (variant == "--off-path") args.push_back("0.5");
             return datagen(dir / (out + variant), args);
         };
         ASSERT_EQ(0, run("once", "3"));
         ASSERT_EQ(0, run("twice", "1"));
         ASSERT_EQ(0, run("twice", "3"));
-        for (const char* part : {"/part-0.bin", "/part-0.band"}) {
+        std::vector<std::string> parts = {"/part-0.bin", "/part-0.band"};
+        if (variant == "--off-path") parts.push_back("/part-0-offpath.bin");
+        for (const std::string& part : parts) {
             const auto once = dir.read("once" + variant + part);
             ASSERT_GT(once.size(), 0u) << variant << part;
             EXPECT_EQ(once, dir.read("twice" + variant + part)) << variant << part;
@@ -64,14 +68,27 @@ TEST(Pipeline, GeneratorResumesExactlyAndStopsCleanly) {
 
     initEngineForTests();
     std::vector<TrainingRecord> written;
-    ASSERT_TRUE(readRecords(dir / "once/part-0.bin", written));
-    for (const TrainingRecord& r : written) {
-        TestPosition p(recordToFen(r));
-        EXPECT_FALSE(isInCheck(*p));
-        EXPECT_LT(std::abs(r.score), 31872);
-        EXPECT_TRUE(r.result >= -1 && r.result <= 1);
-        EXPECT_TRUE(networkEvaluates(*p));
+    for (const char* part : {"once/part-0.bin", "once--off-path/part-0.bin", "once--off-path/part-0-offpath.bin"}) {
+        written.clear();
+        ASSERT_TRUE(readRecords(dir / part, written));
+        const bool offPath = std::string(part).ends_with("offpath.bin");
+        for (const TrainingRecord& r : written) {
+            TestPosition p(recordToFen(r));
+            EXPECT_FALSE(isInCheck(*p));
+            EXPECT_LT(std::abs(r.score), 31872);
+            EXPECT_TRUE(r.result >= -1 && r.result <= 1);
+            EXPECT_TRUE(networkEvaluates(*p));
+            EXPECT_EQ(offPath, !hasResult(r)) << part;
+        }
     }
+    // Off-path positions are siblings, never the positions the game went through.
+    std::vector<TrainingRecord> game, off;
+    ASSERT_TRUE(readRecords(dir / "once--off-path/part-0.bin", game));
+    ASSERT_TRUE(readRecords(dir / "once--off-path/part-0-offpath.bin", off));
+    for (const TrainingRecord& r : off)
+        EXPECT_TRUE(std::none_of(game.begin(), game.end(), [&](const TrainingRecord& g) {
+            return g.ply == r.ply && std::memcmp(&g, &r, 24) == 0;
+        })) << recordToFen(r);
     written.clear();
     ASSERT_TRUE(readRecords(dir / "once/part-0.band", written));
     for (const TrainingRecord& r : written) {
@@ -240,6 +257,20 @@ TEST(Pipeline, LabelErrorComparesScoresWithResults) {
     EXPECT_LE(labelError(r, k), labelError(r, 0.8 * k));
     EXPECT_LE(labelError(r, k), labelError(r, 1.25 * k));
     EXPECT_NEAR(labelError(r, k, 2), labelError(r, k), 0.03);  // every other record: about the same
+
+    // A record without a result is learnt from its score alone and left out
+    // of the label error; a normal one blends in its result.
+    std::vector<TrainingRecord> marked = wrongSide;
+    for (TrainingRecord& x : marked) x.flags |= RECORD_NO_RESULT;
+    marked.insert(marked.end(), r.begin(), r.end());
+    EXPECT_DOUBLE_EQ(labelError(marked, k), labelError(r, k));
+    TrainingRecord x{};
+    x.score = 300;
+    x.result = -1;
+    const double fromScore = trainingTarget(x, 300, 0), blended = trainingTarget(x, 300, 0.25);
+    EXPECT_NEAR(blended, 0.75 * fromScore, 1e-12);
+    x.flags = RECORD_NO_RESULT;
+    EXPECT_EQ(trainingTarget(x, 300, 0.25), fromScore);
 }
 
 // A mistyped option must stop a tool before it starts an hour of work.
