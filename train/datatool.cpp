@@ -48,12 +48,13 @@ int stats(const std::vector<TrainingRecord>& r, double scale) {
         std::cout << "no records\n";
         return 0;
     }
-    long long results[3] = {0, 0, 0}, white = 0;
+    long long results[3] = {0, 0, 0}, white = 0, noResult = 0;
     double sum = 0, sumSq = 0;
     std::array<long long, 8> bands{};  // |score| < 25, 50, 100, 200, 400, 800, 1600, more
     long long plies = 0;
     for (const TrainingRecord& x : r) {
-        results[x.result + 1]++;
+        if (hasResult(x)) results[x.result + 1]++;
+        else noResult++;
         white += x.sideToMove == WHITE;
         sum += x.score, sumSq += double(x.score) * x.score;
         int b = 0;
@@ -65,8 +66,11 @@ int stats(const std::vector<TrainingRecord>& r, double scale) {
     const std::vector<u32> games = gameNumbers(r);
     std::printf("records %zu (%zu bytes each), games %u, mean ply %.1f, white to move %.1f%%\n", r.size(),
                 sizeof(TrainingRecord), games.back() + 1, double(plies) / n, 100.0 * double(white) / n);
-    std::printf("results (side to move): win %.1f%%  draw %.1f%%  loss %.1f%%\n", 100.0 * double(results[2]) / n,
-                100.0 * double(results[1]) / n, 100.0 * double(results[0]) / n);
+    const double withResult = std::max(1.0, n - double(noResult));
+    std::printf("results (side to move): win %.1f%%  draw %.1f%%  loss %.1f%%", 100.0 * double(results[2]) / withResult,
+                100.0 * double(results[1]) / withResult, 100.0 * double(results[0]) / withResult);
+    if (noResult) std::printf(" of %lld; %lld off-path records without one", (long long)withResult, noResult);
+    std::printf("\n");
     const double fitted = fitScale(r);
     if (scale <= 0) scale = fitted;
     std::printf("score: mean %.1f, deviation %.1f cp; fitted sigmoid scale %.1f cp\n", sum / n,
