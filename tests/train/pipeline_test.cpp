@@ -223,7 +223,8 @@ TEST(Pipeline, MirroredSamplesAreTheMirroredPositions) {
 // Averaging reads every file and refuses a missing one rather than averaging
 // fewer models than it was given.
 TEST(Pipeline, AveragedModelIsTheParameterMean) {
-    const std::string dir = testing::TempDir();
+    const TempDir scratch;  // its own directory: suites may run side by side
+    const std::string dir = scratch.str() + "/";
     FloatModel a, b;
     initModel(a, 1);
     initModel(b, 2);
