@@ -223,19 +223,18 @@ TEST(Pipeline, MirroredSamplesAreTheMirroredPositions) {
 // Averaging reads every file and refuses a missing one rather than averaging
 // fewer models than it was given.
 TEST(Pipeline, AveragedModelIsTheParameterMean) {
-    const TempDir scratch;  // its own directory: suites may run side by side
-    const std::string dir = scratch.str() + "/";
+    const TempDir dir;  // its own directory: suites may run side by side
     FloatModel a, b;
     initModel(a, 1);
     initModel(b, 2);
-    ASSERT_TRUE(saveFloats(dir + "avg-a.bin", {&a.p}, 0, 0));
-    ASSERT_TRUE(saveFloats(dir + "avg-b.bin", {&b.p}, 0, 0));
+    ASSERT_TRUE(saveFloats(dir / "avg-a.bin", {&a.p}, 0, 0));
+    ASSERT_TRUE(saveFloats(dir / "avg-b.bin", {&b.p}, 0, 0));
     FloatModel mean;
     std::string error;
-    ASSERT_TRUE(averageModelFiles({dir + "avg-a.bin", dir + "avg-b.bin"}, mean, &error)) << error;
+    ASSERT_TRUE(averageModelFiles({dir / "avg-a.bin", dir / "avg-b.bin"}, mean, &error)) << error;
     for (size_t i : {size_t(0), ModelLayout::l1Weights + 17, ModelLayout::outBias})
         EXPECT_FLOAT_EQ(mean.p[i], (a.p[i] + b.p[i]) / 2) << i;
-    EXPECT_FALSE(averageModelFiles({dir + "avg-a.bin", dir + "no-such-model.bin"}, mean, &error));
+    EXPECT_FALSE(averageModelFiles({dir / "avg-a.bin", dir / "no-such-model.bin"}, mean, &error));
     EXPECT_NE(error.find("no-such-model.bin"), std::string::npos);
 }
 
