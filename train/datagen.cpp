@@ -173,6 +173,12 @@ bool isCaptureOrPromotion(Move m) { return isCaptureOrPromotion(gamePos, m); }
 
 bool predictsCapture(TTEntry e) { return e.word && isCaptureOrPromotion(e.move()); }
 
+// Whether a search's score can label its position: a finished iteration, a
+// quiet best move and no mate score (game positions and siblings alike).
+bool quietLabel(const Position& pos, const SearchResult& r) {
+    return r.depth > 0 && !isNoMove(r.move) && !isCaptureOrPromotion(pos, r.move) && std::abs(r.score) < MATE_IN_MAX;
+}
+
 // The sibling of the game position after a random legal move other than
 // `played` (gameMoves still holds the game position's moves), searched with
 // the full budget and kept under the game positions' own filters.
@@ -193,8 +199,7 @@ void searchOffPath(const Options& o, SplitMix& rng, Progress& progress, int move
     const SearchResult r = searchNodes(offPathPos, o.softNodes, o.hardNodes, o.depthFloor);
     progress.offPathSearches++;
     progress.nodes[NODES_OFF_PATH] += (long long)r.nodes;
-    if (r.depth > 0 && !isNoMove(r.move) && !isCaptureOrPromotion(offPathPos, r.move) &&
-        std::abs(r.score) < MATE_IN_MAX) {
+    if (quietLabel(offPathPos, r)) {
         offPath.push_back(packRecord(offPathPos, r.score, offPathPos.gamePly));
         offPath.back().flags |= RECORD_NO_RESULT;
         progress.offPathPositions++;
@@ -285,7 +290,7 @@ int playGame(const Options& o, SplitMix& rng, Progress& progress, std::vector<Tr
             break;
         }
         const int white = us == WHITE ? r.score : -r.score;
-        const bool quiet = r.depth > 0 && !isCaptureOrPromotion(r.move) && std::abs(r.score) < MATE_IN_MAX;
+        const bool quiet = quietLabel(gamePos, r);
         if (quiet) {
             if (keepable)
                 kept.push_back(packRecord(gamePos, r.score, gamePos.gamePly));
